@@ -1,0 +1,23 @@
+#include "support/loop_check.h"
+
+#include "platform/message_loop.h"
+#include "platform/net.h"
+
+namespace telorus::test {
+
+bool RunLoopUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+  return platform::RunUntil(done, timeout);
+}
+
+void ExpectLoopClean() {
+  platform::PumpPending();
+  auto c = platform::CurrentLoopCounts();
+  EXPECT_EQ(c.notifiers, 0u) << "notifiers still registered";
+  EXPECT_EQ(c.queued, 0u) << "records still queued";
+  EXPECT_EQ(c.timers, 0u) << "timers still set";
+  EXPECT_EQ(c.sockets, 0u) << "sockets still registered";
+  EXPECT_EQ(platform::net::OpenSocketCount(), 0u) << "socket handles still open";
+  EXPECT_EQ(platform::net::PendingLookups(), 0u) << "lookups still pending";
+}
+
+}  // namespace telorus::test
