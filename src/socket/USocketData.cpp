@@ -97,7 +97,14 @@ void TCustomUSocket::AppendToSendChain(const void* data, std::int32_t len) {
 void TCustomUSocket::DiscardSendChain() { FSendChain.clear(); }
 
 void TCustomUSocket::TryToSend() {
-  if (FSocketHandle == INVALID_SOCKET || FSendChain.empty()) return;
+  if (FSocketHandle == INVALID_SOCKET) return;
+  if (FSendChain.empty()) {
+    // Nothing was ever queued: everything handed to Send is out. (Leaving
+    // AllSent false here would make Flush spin forever after a Send of 0
+    // bytes on a fresh connection.)
+    FAllSent = true;
+    return;
+  }
   for (;;) {
     TBuffer* first = FSendChain.front().get();
     std::int32_t count = 0;
@@ -131,8 +138,8 @@ void TCustomUSocket::TryToSend() {
           return;
       }
     }
-    // SendRaw's handler may have closed the socket and discarded the chain.
-    if (FSendChain.empty() || FSendChain.front().get() != first) return;
+    // OnSendData may have closed the socket or discarded the chain.
+    if (FSocketHandle == INVALID_SOCKET || FSendChain.empty() || FSendChain.front().get() != first) return;
     first->Remove(n);
     if (n < count) return;  // the socket's buffer is full
   }

@@ -305,6 +305,10 @@ int Send(SocketHandle s, const void* data, int length, int flags) {
   if (!Ready()) return -1;
   ssize_t n = ::send(Fd(s), data, static_cast<std::size_t>(length), flags | MSG_NOSIGNAL | MSG_DONTWAIT);
   if (n < 0) return SendError(s, errno);
+  // A partial write means the buffer is full: the next send would block, so
+  // a write record must follow when room returns (Winsock would have taken
+  // the whole block or refused it with "would block").
+  if (n < length) WithState(s, [](SocketState& st) { st.writeArmed = true; });
   return static_cast<int>(n);
 }
 
