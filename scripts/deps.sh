@@ -4,8 +4,16 @@
 set -euo pipefail
 
 packages=(
+  # build and unit tests
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
-  libgtest-dev googletest netbase util-linux
+  libgtest-dev googletest netbase util-linux libpng-dev
+  # real RFB servers and the X tools the integration tests compare against
+  xvfb x11vnc tigervnc-standalone-server tigervnc-tools x11-apps x11-utils
+  x11-xserver-utils xdotool xclip imagemagick
+  # SOCKS proxies
+  dante-server microsocks libio-socket-socks-perl
+  # the benchmark's baseline client
+  libvncserver-dev
 )
 
 missing=()
