@@ -1,0 +1,299 @@
+#include "support/x_servers.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+#include "support/loopback.h"
+
+extern char** environ;
+
+namespace telorus::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::vector<char*> CStrings(std::vector<std::string>& v) {
+  std::vector<char*> out;
+  for (auto& s : v) out.push_back(s.data());
+  out.push_back(nullptr);
+  return out;
+}
+
+std::vector<std::string> Environment(const std::vector<std::string>& extra) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e) {
+    std::string kv = *e;
+    bool overridden = false;
+    for (const auto& x : extra) overridden = overridden || kv.substr(0, kv.find('=') + 1) == x.substr(0, x.find('=') + 1);
+    if (!overridden) env.push_back(kv);
+  }
+  env.insert(env.end(), extra.begin(), extra.end());
+  return env;
+}
+
+std::string TempFile(const std::string& stem) {
+  std::string path = "/tmp/telorus-" + stem + "-XXXXXX";
+  int fd = mkstemp(path.data());
+  if (fd >= 0) ::close(fd);
+  return path;
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+std::uint32_t Be32(const unsigned char* p) {
+  return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | p[3];
+}
+
+}  // namespace
+
+Process::Process(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+  std::vector<std::string> args = argv;
+  std::vector<std::string> envs = Environment(env);
+  auto a = CStrings(args);
+  auto e = CStrings(envs);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  // The servers are chatty: keep the test output readable.
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  if (posix_spawnp(&pid_, a[0], &actions, nullptr, a.data(), e.data()) != 0) pid_ = -1;
+  posix_spawn_file_actions_destroy(&actions);
+}
+
+Process::~Process() { Stop(); }
+
+Process& Process::operator=(Process&& o) noexcept {
+  if (this != &o) {
+    Stop();
+    pid_ = o.pid_;
+    o.pid_ = -1;
+  }
+  return *this;
+}
+
+bool Process::Running() {
+  if (pid_ <= 0) return false;
+  int status;
+  if (waitpid(pid_, &status, WNOHANG) == pid_) {
+    pid_ = -1;
+    return false;
+  }
+  return true;
+}
+
+void Process::Stop() {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGTERM);
+  for (int i = 0; i < 100; ++i) {
+    int status;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ::kill(pid_, SIGKILL);
+  waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+}
+
+std::string RunWithDisplay(int display, const std::vector<std::string>& argv, int* status) {
+  int fds[2];
+  if (pipe(fds) != 0) throw std::runtime_error("pipe");
+  std::vector<std::string> args = argv;
+  std::vector<std::string> envs = Environment({"DISPLAY=:" + std::to_string(display)});
+  auto a = CStrings(args);
+  auto e = CStrings(envs);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+  posix_spawn_file_actions_addclose(&actions, fds[0]);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  int rc = posix_spawnp(&pid, a[0], &actions, nullptr, a.data(), e.data());
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(fds[1]);
+  std::string out;
+  if (rc == 0) {
+    char buf[65536];
+    ssize_t n;
+    while ((n = ::read(fds[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<std::size_t>(n));
+    int st = 0;
+    waitpid(pid, &st, 0);
+    if (status) *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  } else if (status) {
+    *status = -1;
+  }
+  ::close(fds[0]);
+  return out;
+}
+
+bool WaitForTcpPort(std::uint16_t port, std::chrono::milliseconds timeout) {
+  auto deadline = Clock::now() + timeout;
+  while (Clock::now() < deadline) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+    ::close(fd);
+    if (ok) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+int FreeDisplayNumber() {
+  // Spread parallel test processes apart, then probe upwards.
+  static int next = 40 + static_cast<int>(getpid() % 400);
+  for (int tries = 0; tries < 500; ++tries) {
+    int n = next++;
+    if (next > 900) next = 40;
+    if (!FileExists("/tmp/.X11-unix/X" + std::to_string(n)) && !FileExists("/tmp/.X" + std::to_string(n) + "-lock"))
+      return n;
+  }
+  throw std::runtime_error("no free X display number");
+}
+
+XvfbServer::XvfbServer(int width, int height, int depth) : display_(FreeDisplayNumber()) {
+  std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(depth);
+  process_ = Process({"Xvfb", ":" + std::to_string(display_), "-screen", "0", screen, "-nolisten", "tcp"});
+  std::string sock = "/tmp/.X11-unix/X" + std::to_string(display_);
+  auto deadline = Clock::now() + std::chrono::seconds(10);
+  while (Clock::now() < deadline && process_.Running()) {
+    int status = -1;
+    if (FileExists(sock)) {
+      RunWithDisplay(display_, {"xdpyinfo"}, &status);
+      if (status == 0) {
+        ok_ = true;
+        return;
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+X11VncServer::X11VncServer(int width, int height, int depth, const std::string& password)
+    : xvfb_(width, height, depth) {
+  if (!xvfb_.Ok()) {
+    problem_ = "Xvfb did not start";
+    return;
+  }
+  port_ = UnusedPort();
+  std::vector<std::string> argv = {"x11vnc", "-display", ":" + std::to_string(xvfb_.Display()), "-rfbport",
+                                   std::to_string(port_), "-listen", "127.0.0.1", "-rfbportv6", "-1", "-forever",
+                                   "-shared", "-nocursor", "-noxrecord", "-nomodtweak"};
+  if (password.empty()) {
+    argv.push_back("-nopw");
+  } else {
+    passwordFile_ = TempFile("x11vnc-pass");
+    int status = -1;
+    RunWithDisplay(xvfb_.Display(), {"x11vnc", "-storepasswd", password, passwordFile_}, &status);
+    argv.push_back("-rfbauth");
+    argv.push_back(passwordFile_);
+  }
+  vnc_ = Process(argv);
+  ok_ = WaitForTcpPort(port_, std::chrono::seconds(15)) && vnc_.Running();
+  if (!ok_) problem_ = "x11vnc did not start listening";
+}
+
+XvncServer::XvncServer(int width, int height, int depth, const std::string& password,
+                       const std::string& desktopName)
+    : display_(FreeDisplayNumber()) {
+  port_ = UnusedPort();
+  std::vector<std::string> argv = {"Xvnc", ":" + std::to_string(display_), "-geometry",
+                                   std::to_string(width) + "x" + std::to_string(height), "-depth",
+                                   std::to_string(depth), "-rfbport", std::to_string(port_), "-interface",
+                                   "127.0.0.1", "-nolisten", "tcp", "-AlwaysShared", "-desktop", desktopName};
+  if (password.empty()) {
+    argv.insert(argv.end(), {"-SecurityTypes", "None"});
+  } else {
+    passwordFile_ = TempFile("xvnc-pass");
+    std::string cmd = "printf '%s\\n' '" + password + "' | vncpasswd -f > " + passwordFile_;
+    if (std::system(cmd.c_str()) != 0) {
+      problem_ = "vncpasswd failed";
+      return;
+    }
+    argv.insert(argv.end(), {"-SecurityTypes", "VncAuth", "-PasswordFile", passwordFile_});
+  }
+  process_ = Process(argv);
+  ok_ = WaitForTcpPort(port_, std::chrono::seconds(15)) && process_.Running();
+  if (!ok_) problem_ = "Xvnc did not start listening";
+}
+
+ScreenImage CaptureScreen(int display) {
+  int status = -1;
+  std::string data = RunWithDisplay(display, {"xwd", "-root", "-silent"}, &status);
+  if (status != 0) throw std::runtime_error("xwd failed");
+  return ParseXwd(data);
+}
+
+ScreenImage ParseXwd(const std::string& data) {
+  auto* p = reinterpret_cast<const unsigned char*>(data.data());
+  if (data.size() < 100) throw std::runtime_error("xwd: short header");
+  auto field = [&](int i) { return Be32(p + 4 * i); };
+  std::uint32_t headerSize = field(0), format = field(2), width = field(4), height = field(5);
+  std::uint32_t byteOrder = field(7), bitsPerPixel = field(11), bytesPerLine = field(12), visualClass = field(13);
+  std::uint32_t masks[3] = {field(14), field(15), field(16)};
+  std::uint32_t ncolors = field(19);
+  if (format != 2) throw std::runtime_error("xwd: not ZPixmap");
+  std::size_t colormapAt = headerSize;
+  std::size_t imageAt = colormapAt + 12u * ncolors;
+  if (data.size() < imageAt + std::size_t(bytesPerLine) * height) throw std::runtime_error("xwd: short image");
+  std::vector<std::uint32_t> colormap(256, 0);
+  for (std::uint32_t i = 0; i < ncolors; ++i) {
+    const unsigned char* c = p + colormapAt + 12u * i;
+    std::uint32_t pixel = Be32(c);
+    std::uint32_t r = c[4], g = c[6], b = c[8];  // high byte of each 16-bit channel
+    if (pixel < colormap.size()) colormap[pixel] = r | (g << 8) | (b << 16);
+  }
+  ScreenImage img;
+  img.width = static_cast<int>(width);
+  img.height = static_cast<int>(height);
+  img.pixels.resize(std::size_t(width) * height);
+  std::uint32_t bpp = bitsPerPixel / 8;
+  for (std::uint32_t y = 0; y < height; ++y) {
+    const unsigned char* row = p + imageAt + std::size_t(bytesPerLine) * y;
+    for (std::uint32_t x = 0; x < width; ++x) {
+      const unsigned char* px = row + x * bpp;
+      std::uint32_t v = 0;
+      for (std::uint32_t k = 0; k < bpp; ++k)
+        v |= std::uint32_t(px[k]) << (8 * (byteOrder == 0 ? k : bpp - 1 - k));
+      std::uint32_t colour;
+      if (visualClass == 4 || visualClass == 5) {  // TrueColor, DirectColor
+        colour = 0;
+        for (int c = 0; c < 3; ++c) {
+          std::uint32_t m = masks[c];
+          if (!m) continue;
+          int shift = __builtin_ctz(m);
+          std::uint32_t max = m >> shift;
+          std::uint32_t level = ((v & m) >> shift) * 255 / max;
+          colour |= level << (8 * c);
+        }
+      } else {
+        colour = v < colormap.size() ? colormap[v] : 0;
+      }
+      img.pixels[std::size_t(y) * width + x] = colour;
+    }
+  }
+  return img;
+}
+
+}  // namespace telorus::test

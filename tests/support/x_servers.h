@@ -1,0 +1,103 @@
+// Real RFB servers for integration tests, started on loopback by the tests
+// themselves: Xvfb with x11vnc, and TigerVNC's Xvnc. Plus the X server's own
+// view of its screen (xwd) to compare pixels against.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace telorus::test {
+
+// A child process, killed (and reaped) on destruction.
+class Process {
+ public:
+  Process() = default;
+  explicit Process(const std::vector<std::string>& argv, const std::vector<std::string>& env = {});
+  ~Process();
+  Process(Process&& o) noexcept : pid_(o.pid_) { o.pid_ = -1; }
+  Process& operator=(Process&& o) noexcept;
+  bool Running();
+  pid_t Pid() const { return pid_; }
+  void Stop();
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// Runs a command to completion with DISPLAY set; returns its stdout.
+// `status` receives the exit status when given.
+std::string RunWithDisplay(int display, const std::vector<std::string>& argv, int* status = nullptr);
+
+bool WaitForTcpPort(std::uint16_t port, std::chrono::milliseconds timeout);
+
+// An X display nobody uses (its socket and lock file are absent).
+int FreeDisplayNumber();
+
+class XvfbServer {
+ public:
+  XvfbServer(int width, int height, int depth);
+  int Display() const { return display_; }
+  bool Ok() const { return ok_; }
+
+ private:
+  int display_;
+  Process process_;
+  bool ok_ = false;
+};
+
+// x11vnc on its own Xvfb. An empty password means no authentication.
+class X11VncServer {
+ public:
+  X11VncServer(int width, int height, int depth, const std::string& password = "");
+  bool Ok() const { return ok_; }
+  std::uint16_t Port() const { return port_; }
+  int Display() const { return xvfb_.Display(); }
+  // Why the server is not usable, when Ok() is false.
+  const std::string& Problem() const { return problem_; }
+
+ private:
+  XvfbServer xvfb_;
+  Process vnc_;
+  std::uint16_t port_ = 0;
+  bool ok_ = false;
+  std::string problem_;
+  std::string passwordFile_;
+};
+
+// TigerVNC's Xvnc: an X server and RFB server in one.
+class XvncServer {
+ public:
+  XvncServer(int width, int height, int depth, const std::string& password = "",
+             const std::string& desktopName = "telorus-test");
+  bool Ok() const { return ok_; }
+  std::uint16_t Port() const { return port_; }
+  int Display() const { return display_; }
+  const std::string& Problem() const { return problem_; }
+
+ private:
+  int display_;
+  Process process_;
+  std::uint16_t port_ = 0;
+  bool ok_ = false;
+  std::string problem_;
+  std::string passwordFile_;
+};
+
+// The root window as the X server holds it, as colour values (red in bits
+// 0-7, green 8-15, blue 16-23), row by row.
+struct ScreenImage {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint32_t> pixels;
+  std::uint32_t At(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
+};
+// Reads `xwd -root` of the display (TrueColor or PseudoColor).
+ScreenImage CaptureScreen(int display);
+// Parses xwd output; throws std::runtime_error on a format it cannot read.
+ScreenImage ParseXwd(const std::string& data);
+
+}  // namespace telorus::test
