@@ -9,7 +9,7 @@ packages=(
   libgtest-dev googletest netbase util-linux libpng-dev
   # real RFB servers and the X tools the integration tests compare against
   xvfb x11vnc tigervnc-standalone-server tigervnc-tools x11-apps x11-utils
-  x11-xserver-utils xdotool xclip imagemagick
+  x11-xserver-utils xdotool xclip imagemagick xterm
   # SOCKS proxies
   dante-server microsocks libio-socket-socks-perl
   # the benchmark's baseline client

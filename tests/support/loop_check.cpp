@@ -6,7 +6,14 @@
 namespace telorus::test {
 
 bool RunLoopUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-  return platform::RunUntil(done, timeout);
+  // Short slices: the condition may depend on another thread (a scripted
+  // server), whose progress does not wake this thread's loop.
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    platform::RunUntil(done, std::chrono::milliseconds(5));
+  }
+  return true;
 }
 
 void ExpectLoopClean() {

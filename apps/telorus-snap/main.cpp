@@ -1,0 +1,170 @@
+// telorus-snap HOST[:PORT] [--password P] [--codec raw|copyrect|rre|corre|hextile]
+//              [--8bit] [--updates N] [--timeout SECONDS] -o FILE.png
+//
+// Connects to an RFB server through the viewer component, requests updates,
+// and writes the framebuffer as a PNG. The viewer's status texts are printed
+// as they come; on failure the error text is printed and the exit code is 1.
+// PORT is the TCP port (default 5900).
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "platform/headless/headless_window.h"
+#include "platform/message_loop.h"
+#include "png_writer.h"
+#include "viewer/Telorus.h"
+
+namespace {
+
+using namespace telorus;
+using namespace telorus::viewer;
+
+int Usage(const char* problem) {
+  if (problem) std::fprintf(stderr, "telorus-snap: %s\n", problem);
+  std::fprintf(stderr,
+               "usage: telorus-snap HOST[:PORT] [--password P] [--codec raw|copyrect|rre|corre|hextile]\n"
+               "                    [--8bit] [--updates N] [--timeout SECONDS] -o FILE.png\n");
+  return 2;
+}
+
+bool ParseCodec(const std::string& name, TVNCCodec* codec) {
+  static const std::pair<const char*, TVNCCodec> kCodecs[] = {
+      {"raw", vncRAW}, {"copyrect", vncCopyRect}, {"rre", vncRRE}, {"corre", vncCoRRE}, {"hextile", vncHextile}};
+  for (const auto& [n, c] : kCodecs)
+    if (name == n) {
+      *codec = c;
+      return true;
+    }
+  return false;
+}
+
+bool ParseCount(const std::string& text, long min, long max, long* out) {
+  char* end = nullptr;
+  long v = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end || v < min || v > max) return false;
+  *out = v;
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string target, password, output;
+  TVNCCodec codec = vncHextile;
+  bool eightBit = false;
+  long updates = 1, timeoutSeconds = 30;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    auto value = [&](const char* what) -> const char* {
+      if (i + 1 >= argc) return nullptr;
+      (void)what;
+      return argv[++i];
+    };
+    if (a == "--password") {
+      const char* v = value("--password");
+      if (!v) return Usage("--password needs a value");
+      password = v;
+    } else if (a == "--codec") {
+      const char* v = value("--codec");
+      if (!v || !ParseCodec(v, &codec)) return Usage("--codec takes raw, copyrect, rre, corre or hextile");
+    } else if (a == "--8bit") {
+      eightBit = true;
+    } else if (a == "--updates") {
+      const char* v = value("--updates");
+      if (!v || !ParseCount(v, 1, 1000000, &updates)) return Usage("--updates takes a whole number of at least 1");
+    } else if (a == "--timeout") {
+      const char* v = value("--timeout");
+      if (!v || !ParseCount(v, 1, 86400, &timeoutSeconds)) return Usage("--timeout takes seconds, at least 1");
+    } else if (a == "-o") {
+      const char* v = value("-o");
+      if (!v) return Usage("-o needs a file name");
+      output = v;
+    } else if (!a.empty() && a[0] == '-') {
+      return Usage(("unknown option " + a).c_str());
+    } else if (target.empty()) {
+      target = a;
+    } else {
+      return Usage("only one server may be given");
+    }
+  }
+  if (target.empty()) return Usage("no server given");
+  if (output.empty()) return Usage("no output file given (-o FILE.png)");
+
+  std::string host = target;
+  long port = 5900;
+  if (auto colon = target.rfind(':'); colon != std::string::npos) {
+    host = target.substr(0, colon);
+    if (!ParseCount(target.substr(colon + 1), 1, 65535, &port)) return Usage("the port must be 1 to 65535");
+  }
+
+  platform::HeadlessWindow window(1, 1);
+  platform::HeadlessClipboard clipboard;
+  platform::HeadlessBell bell;
+  TQuarneTelorus viewer(window, clipboard, bell);
+  viewer.SetServer(host);
+  viewer.SetPort(static_cast<std::int32_t>(port));
+  viewer.SetPassword(password);
+  viewer.SetCodec(codec);
+  if (eightBit) viewer.SetPixelFormat(VNC8Bit);
+
+  std::string error;
+  long completed = 0;
+  bool finished = false;
+  viewer.OnStatus = [](TObject*, const std::string& text) { std::fprintf(stderr, "status: %s\n", text.c_str()); };
+  viewer.OnConnectError = [&](TObject*, const std::string& text) {
+    error = text;
+    finished = true;
+  };
+  viewer.OnAuthFail = [&](TObject*) { error = "authentication failed"; };
+  viewer.OnConnected = [&](TObject*) {
+    std::fprintf(stderr, "connected: %dx%d \"%s\"\n", viewer.RemoteDeskWidth(), viewer.RemoteDeskHeight(),
+                 viewer.RemoteHostName().c_str());
+  };
+  viewer.OnUpdateComplete = [&](TObject*) {
+    if (++completed >= updates) {
+      finished = true;
+      return;
+    }
+    viewer.UpdateRequest();
+  };
+  viewer.OnConnectClose = [&](TObject*) {
+    if (!finished) {
+      if (error.empty()) error = "the server closed the connection";
+      finished = true;
+    }
+  };
+  // The first request asks for the whole screen; later ones for changes.
+  bool requested = false;
+  auto onConnected = viewer.OnConnected;
+  viewer.OnConnected = [&](TObject* s) {
+    onConnected(s);
+    requested = true;
+  };
+
+  viewer.Connect();
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  while (!finished && std::chrono::steady_clock::now() < deadline) {
+    platform::RunUntil([&] { return finished || requested; }, std::chrono::milliseconds(100));
+    if (requested) {
+      requested = false;
+      viewer.UpdateRequest();
+    }
+  }
+  if (!finished) error = "timed out after " + std::to_string(timeoutSeconds) + " s waiting for updates";
+  const FrameBitmap* fb = viewer.Framebuffer();
+  if (error.empty() && !fb) error = "no framebuffer";
+  if (!error.empty()) {
+    std::fprintf(stderr, "telorus-snap: %s\n", error.c_str());
+    return 1;
+  }
+  const int width = fb->Width(), height = fb->Height();
+  std::string problem = apps::WritePng(output, width, height, [&](int x, int y) { return fb->Surface().GetPixel(x, y); });
+  viewer.DisConnect();  // frees the framebuffer
+  if (!problem.empty()) {
+    std::fprintf(stderr, "telorus-snap: %s\n", problem.c_str());
+    return 1;
+  }
+  std::fprintf(stderr, "wrote %s (%dx%d, %ld update%s)\n", output.c_str(), width, height, completed,
+               completed == 1 ? "" : "s");
+  return 0;
+}

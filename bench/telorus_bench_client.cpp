@@ -1,0 +1,57 @@
+// telorus-bench-client PORT FRAMES [--chunk BYTES]
+//
+// The viewer under test decoding a replayed stream: a TQuarneTelorus on a
+// headless window (every rectangle is copied to it, as on screen) counts
+// complete framebuffer updates. Prints the count and the seconds from the
+// first rectangle to the last update's end, like the baseline client.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/headless/headless_window.h"
+#include "platform/message_loop.h"
+#include "viewer/Telorus.h"
+
+using namespace telorus;
+using Clock = std::chrono::steady_clock;
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: telorus-bench-client PORT FRAMES [--chunk BYTES]\n");
+    return 2;
+  }
+  int port = std::atoi(argv[1]);
+  int want = std::atoi(argv[2]);
+  int chunk = 0;
+  for (int i = 3; i + 1 < argc; ++i)
+    if (std::strcmp(argv[i], "--chunk") == 0) chunk = std::atoi(argv[++i]);
+
+  platform::HeadlessWindow window(1920, 1080);
+  platform::HeadlessClipboard clipboard;
+  platform::HeadlessBell bell;
+  viewer::TQuarneTelorus v(window, clipboard, bell);
+  if (chunk > 0) v.SetReceiveChunk(chunk);
+  v.SetServer("127.0.0.1");
+  v.SetPort(port);
+  int frames = 0;
+  bool closed = false;
+  Clock::time_point first{}, last{};
+  bool started = false;
+  v.OnConnectClose = [&](TObject*) { closed = true; };
+  v.OnUpdateComplete = [&](TObject*) {
+    ++frames;
+    last = Clock::now();
+  };
+  v.OnConnected = [&](TObject*) {
+    first = Clock::now();
+    started = true;
+  };
+  v.Connect();
+  platform::RunUntil([&] { return frames >= want || closed; }, std::chrono::seconds(120));
+  if (!started) first = last;
+  double seconds = std::chrono::duration<double>(last - first).count();
+  std::printf("%d %.6f\n", frames, seconds);
+  v.DisConnect();
+  return frames >= want ? 0 : 1;
+}

@@ -1,0 +1,359 @@
+// The viewer component: construction, properties, connecting, the socket and
+// timer handlers, the outgoing messages and the display of the framebuffer.
+// The protocol steps are in TelorusEngine.cpp.
+#include "viewer/Telorus.h"
+
+#include <algorithm>
+
+#include "socket/Resolve.h"
+#include "viewer/big_endian.h"
+
+namespace telorus::viewer {
+
+using socket::TUSocket;
+using socket::wsConnected;
+
+std::int32_t EncodingOf(TVNCCodec codec) {
+  switch (codec) {
+    case vncRAW: return 0;
+    case vncCopyRect: return 1;
+    case vncRRE: return 2;
+    case vncCoRRE: return 4;
+    case vncHextile: return 5;
+  }
+  return 5;
+}
+
+// ---- TTimer ----
+
+TTimer::TTimer()
+    : FNotifier([this](const platform::Message& m) {
+        if (m.msg != platform::kTimerMessage) return;
+        if (auto h = OnTimer) h(Sender);
+      }) {}
+
+void TTimer::SetInterval(unsigned ms) {
+  FInterval = ms;
+  Apply();
+}
+
+void TTimer::SetEnabled(bool enabled) {
+  FEnabled = enabled;
+  Apply();
+}
+
+void TTimer::Apply() {
+  // An interval of 0 stops the timer, whatever the enabled flag says.
+  if (FEnabled && FInterval > 0)
+    FNotifier.SetTimer(1, FInterval);
+  else
+    FNotifier.KillTimer(1);
+}
+
+// ---- Construction ----
+
+TQuarneTelorus::TQuarneTelorus(platform::Window& window, platform::Clipboard& clipboard, platform::Bell& bell,
+                               TComponent* owner)
+    : TComponent(owner), FWindow(window), FClipboard(clipboard), FBell(bell) {
+  FSocket = std::make_unique<TUSocket>(this);
+  FSocket->OnDataAvailable = MethodEvent(this, &TQuarneTelorus::HandleDataAvailable);
+  FSocket->OnSessionConnected = MethodEvent(this, &TQuarneTelorus::HandleSessionConnected);
+  FSocket->OnSessionClosed = MethodEvent(this, &TQuarneTelorus::HandleSessionClosed);
+  FSocket->OnDnsLookupDone = MethodEvent(this, &TQuarneTelorus::HandleDnsLookupDone);
+  FSocket->SendBlockSize = 0xFFFF;
+  FUpdateTimer.Sender = this;
+  FUpdateTimer.OnTimer = MethodEvent(this, &TQuarneTelorus::UpdateTick);
+  FWindow.SetCursorShape(-3);  // cross-hair
+  FDecoder.SetCopyRectNotice([this](std::uint16_t x, std::uint16_t y) {
+    DoStatus("CopyRect Codec:" + std::to_string(x) + "," + std::to_string(y));
+  });
+}
+
+TQuarneTelorus::~TQuarneTelorus() {
+  BeginDestroy();
+  FUpdateTimer.OnTimer = nullptr;
+  FUpdateTimer.SetEnabled(false);
+  // The socket closes an open connection without raising OnSessionClosed.
+  FSocket.reset();
+  FFrameBitmap.reset();
+}
+
+// ---- Properties ----
+
+void TQuarneTelorus::SetPixelFormat(TemuPixelFmt v) {
+  FPixelFormat = v;
+  if (v == VNC8Bit)
+    SetEightBitFormat();
+  else
+    RestoreServerFormat();
+}
+
+void TQuarneTelorus::SetFrameUpdateDelay(std::uint16_t v) {
+  FFrameUpdateDelay = v;
+  FUpdateTimer.SetInterval(v);
+}
+
+void TQuarneTelorus::SetCodec(TVNCCodec v) {
+  FCodec = v;
+  SendEncodings(v);
+}
+
+void TQuarneTelorus::SetRequestFreames(bool v) {
+  FRequestFreames = v;
+  FUpdateTimer.SetEnabled(v);
+}
+
+// ---- Connecting ----
+
+void TQuarneTelorus::Connect() {
+  if (socket::Trim(FServer).empty()) {
+    DoConnectError("Server Address Is Not Set!");
+    return;
+  }
+  if (FPort == 0) {
+    DoConnectError("Server Port Is Not Set!");
+    return;
+  }
+  FSocket->DnsLookup(FServer);
+}
+
+void TQuarneTelorus::DisConnect() {
+  if (FSocket) FSocket->Close();
+}
+
+void TQuarneTelorus::HandleDnsLookupDone(TObject*, std::uint16_t error) {
+  if (error != 0) {
+    DoConnectError("Dns Lookup Error!");
+    return;
+  }
+  FSocket->SetAddr(FSocket->DnsResult());
+  FSocket->SetPort(std::to_string(FPort));
+  FSocket->SetProto("tcp");
+  FSocket->Connect();
+}
+
+void TQuarneTelorus::HandleSessionConnected(TObject*, std::uint16_t error) {
+  if (error != 0) {
+    DoConnectError("Connect Error!Error Number:" + std::to_string(error));
+    return;
+  }
+  FStatus = VNCVersion;
+}
+
+void TQuarneTelorus::HandleSessionClosed(TObject*, std::uint16_t) {
+  if (auto h = OnConnectClose) h(this);
+  ClearSession();
+}
+
+void TQuarneTelorus::ClearSession() {
+  FStatus = VNCVersion;
+  FDesktopName.clear();
+  FFrameWidth = 0;
+  FFrameHeight = 0;
+  FReceive.Clear();
+  FColourEntriesToSkip = 0;
+  SessionCloseDisplay();
+  FFrameBitmap.reset();
+}
+
+void TQuarneTelorus::Fail(const std::string& status) {
+  DoStatus(status);
+  if (FSocket->State() != socket::wsClosed) FSocket->Close();
+  FReceive.Clear();
+}
+
+// ---- Events ----
+
+void TQuarneTelorus::DoStatus(const std::string& text) {
+  if (auto h = OnStatus) h(this, text);
+}
+
+void TQuarneTelorus::DoConnectError(const std::string& text) {
+  if (auto h = OnConnectError) h(this, text);
+}
+
+// ---- Outgoing messages ----
+
+bool TQuarneTelorus::SocketConnected() const { return FSocket && FSocket->State() == wsConnected; }
+
+void TQuarneTelorus::Send(const void* data, std::size_t length) {
+  FSocket->Send(data, static_cast<std::int32_t>(length));
+}
+
+void TQuarneTelorus::SendClientInit() {
+  std::uint8_t shared = FShareDesktop ? 1 : 0;
+  Send(&shared, 1);
+}
+
+void TQuarneTelorus::SendPixelFormat(const PixelFormats::Message& message) { Send(message.data(), message.size()); }
+
+// The protocol allows SetEncodings, SetPixelFormat and update requests only
+// once the handshake is over; before that the choices are only stored, and
+// the session start announces them.
+void TQuarneTelorus::SendEncodings(TVNCCodec codec) {
+  if (!SocketConnected() || !IsSessionRunning()) return;
+  std::uint8_t head[4] = {2, 0, 0, 1};
+  std::uint8_t encoding[4];
+  WriteU32BE(encoding, static_cast<std::uint32_t>(EncodingOf(codec)));
+  Send(head, 4);
+  Send(encoding, 4);
+}
+
+void TQuarneTelorus::SetEightBitFormat() {
+  PixelFormats::Message message = FFormats.SetEightBitFormat();
+  if (SocketConnected() && IsSessionRunning()) SendPixelFormat(message);
+}
+
+void TQuarneTelorus::RestoreServerFormat() {
+  if (!IsSessionRunning()) return;
+  PixelFormats::Message message;
+  std::string refused = FFormats.RestoreServerFormat(message);
+  if (!refused.empty()) {
+    // A colour-mapped server cannot be shown in its own format: 8 bits stay.
+    DoStatus(refused);
+    return;
+  }
+  if (SocketConnected()) SendPixelFormat(message);
+}
+
+void TQuarneTelorus::UpdateRequest() {
+  if (!SocketConnected() || !IsSessionRunning()) return;
+  std::uint8_t msg[10];
+  msg[0] = 3;
+  msg[1] = FUpdateRequestCount == 0 ? 0 : 1;
+  ++FUpdateRequestCount;
+  WriteU16BE(msg + 2, 0);
+  WriteU16BE(msg + 4, 0);
+  WriteU16BE(msg + 6, static_cast<std::uint16_t>(FFrameWidth));
+  WriteU16BE(msg + 8, static_cast<std::uint16_t>(FFrameHeight));
+  Send(msg, sizeof msg);
+}
+
+void TQuarneTelorus::UpdateTick(TObject*) {
+  if (!IsSessionRunning() || !FRequestFreames) return;
+  UpdateRequest();
+  CheckLocalClipboard();
+}
+
+void TQuarneTelorus::CheckLocalClipboard() {
+  if (!IsSessionRunning() || !FTransferLocalClipboard) return;
+  std::string text = FClipboard.Text();
+  if (text == FLastClipboardText) return;
+  FLastClipboardText = text;
+  if (!SocketConnected()) return;
+  std::uint8_t head[8] = {6, 0, 0, 0};
+  WriteU32BE(head + 4, static_cast<std::uint32_t>(text.size() + 1));
+  Send(head, 8);
+  FSocket->Send(text.c_str(), static_cast<std::int32_t>(text.size() + 1));
+}
+
+// ---- Display ----
+
+void TQuarneTelorus::RefreshOffsetsFromScrollBars() {
+  auto h = FWindow.ScrollBar(platform::ScrollBarKind::Horizontal);
+  auto v = FWindow.ScrollBar(platform::ScrollBarKind::Vertical);
+  if (h.visible) FxPosition = h.position;
+  if (v.visible) FyPosition = v.position;
+}
+
+void TQuarneTelorus::Paint() {
+  if (!FFrameBitmap) return;
+  const platform::Surface& surface = FFrameBitmap->Surface();
+  platform::Rect whole{0, 0, FFrameWidth, FFrameHeight};
+  if (FStretch) {
+    FWindow.StretchFromSurface(surface, whole, {0, 0, FWindow.ClientWidth(), FWindow.ClientHeight()});
+    return;
+  }
+  RefreshOffsetsFromScrollBars();
+  FWindow.CopyFromSurface(surface, whole, -FxPosition, -FyPosition);
+}
+
+void TQuarneTelorus::PaintUpdatedRect(int x, int y, int width, int height) {
+  if (!FFrameBitmap) return;
+  const platform::Surface& surface = FFrameBitmap->Surface();
+  if (FStretch) {
+    // The scaled counterpart of the rectangle, widened to whole pixels.
+    int cw = FWindow.ClientWidth(), ch = FWindow.ClientHeight();
+    if (FFrameWidth <= 0 || FFrameHeight <= 0) return;
+    auto sx = [&](long long v) { return static_cast<int>(v * cw / FFrameWidth); };
+    auto sy = [&](long long v) { return static_cast<int>(v * ch / FFrameHeight); };
+    int left = sx(x), top = sy(y);
+    int right = static_cast<int>((static_cast<long long>(x + width) * cw + FFrameWidth - 1) / FFrameWidth);
+    int bottom = static_cast<int>((static_cast<long long>(y + height) * ch + FFrameHeight - 1) / FFrameHeight);
+    FWindow.StretchFromSurface(surface, {x, y, x + width, y + height}, {left, top, right, bottom});
+    return;
+  }
+  RefreshOffsetsFromScrollBars();
+  if (!FWindow.CopyFromSurface(surface, {x, y, x + width, y + height}, x - FxPosition, y - FyPosition))
+    DoStatus("Bitblt Fail!");
+}
+
+void TQuarneTelorus::SessionStartDisplay() {
+  if (FStretch) return;
+  using platform::ScrollBarKind;
+  FWindow.SetScrollRange(ScrollBarKind::Horizontal, FFrameWidth);
+  FWindow.SetScrollRange(ScrollBarKind::Vertical, FFrameHeight);
+  FWindow.SetScrollVisible(ScrollBarKind::Horizontal, FAutoScroll);
+  FWindow.SetScrollVisible(ScrollBarKind::Vertical, FAutoScroll);
+  if (FAutoScroll) {
+    FWindow.SetScrollPosition(ScrollBarKind::Horizontal, FxPosition);
+    FWindow.SetScrollPosition(ScrollBarKind::Vertical, FyPosition);
+  }
+}
+
+void TQuarneTelorus::SessionCloseDisplay() {
+  FWindow.SetScrollRange(platform::ScrollBarKind::Horizontal, 0);
+  FWindow.SetScrollRange(platform::ScrollBarKind::Vertical, 0);
+  FWindow.Invalidate();
+}
+
+void TQuarneTelorus::SetAutoScroll(bool v) {
+  FAutoScroll = v;
+  if (FStretch) return;
+  FWindow.SetScrollVisible(platform::ScrollBarKind::Horizontal, v);
+  FWindow.SetScrollVisible(platform::ScrollBarKind::Vertical, v);
+}
+
+void TQuarneTelorus::SetStretch(bool v) {
+  FStretch = v;
+  using platform::ScrollBarKind;
+  if (v) {
+    FWindow.SetScrollRange(ScrollBarKind::Horizontal, 0);
+    FWindow.SetScrollRange(ScrollBarKind::Vertical, 0);
+  } else {
+    FWindow.SetScrollRange(ScrollBarKind::Horizontal, FFrameWidth);
+    FWindow.SetScrollRange(ScrollBarKind::Vertical, FFrameHeight);
+    FWindow.SetScrollVisible(ScrollBarKind::Horizontal, FAutoScroll);
+    FWindow.SetScrollVisible(ScrollBarKind::Vertical, FAutoScroll);
+  }
+}
+
+namespace {
+// Clamps a view offset: 0 when the picture fits, else at most one less than
+// the largest scroll position.
+std::int32_t ClampOffset(std::int32_t value, std::int32_t frame, std::int32_t client) {
+  if (frame <= client) return 0;
+  if (value >= frame - client) value = frame - client - 1;
+  return value < 0 ? 0 : value;
+}
+}  // namespace
+
+void TQuarneTelorus::SetxPosition(std::int32_t value) {
+  FxPosition = ClampOffset(value, FFrameWidth, FWindow.ClientWidth());
+  if (FStretch) return;
+  if (FWindow.ScrollBar(platform::ScrollBarKind::Horizontal).visible)
+    FWindow.SetScrollPosition(platform::ScrollBarKind::Horizontal, FxPosition);
+  else
+    Paint();
+}
+
+void TQuarneTelorus::SetyPosition(std::int32_t value) {
+  FyPosition = ClampOffset(value, FFrameHeight, FWindow.ClientHeight());
+  if (FStretch) return;
+  if (FWindow.ScrollBar(platform::ScrollBarKind::Vertical).visible)
+    FWindow.SetScrollPosition(platform::ScrollBarKind::Vertical, FyPosition);
+  else
+    Paint();
+}
+
+}  // namespace telorus::viewer

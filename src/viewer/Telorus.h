@@ -1,0 +1,249 @@
+// TQuarneTelorus, the viewer component: an RFB 3.3 client that keeps a local
+// framebuffer and shows it in a window.
+//
+// The viewer owns one TUSocket and an update timer, and is driven only by the
+// socket's events, the timer and its owner's calls, all on one thread. Its
+// session engine walks the handshake (version, authentication, client and
+// server initialisation, desktop name) and then frames the server's messages
+// and rectangles, handing rectangle data to the decoders and copying each
+// finished rectangle to the window. Progress and problems are reported
+// through its events with fixed texts; it throws nothing of its own.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/message_loop.h"
+#include "platform/window.h"
+#include "socket/Component.h"
+#include "socket/USocket.h"
+#include "viewer/decoders.h"
+#include "viewer/frame_bitmap.h"
+#include "viewer/pixel_format.h"
+#include "viewer/receive_buffer.h"
+
+namespace telorus::viewer {
+
+enum TxVNCConnectStatus : std::uint8_t {
+  VNCDisConnected,
+  VNCVersion,
+  VNCConnected,
+  VNCAuthType,
+  VNCAuthing,
+  VNCServerInit,
+  VNCHostName,
+  VNCSessionStart,
+};
+
+enum TVNCCodec : std::uint8_t { vncRAW, vncCopyRect, vncRRE, vncCoRRE, vncHextile };
+enum TemuPixelFmt : std::uint8_t { VNCAuto, VNC8Bit };
+
+// What the engine waits for inside a running session.
+enum class SessionStep : std::uint8_t { AwaitMessage, AwaitRectHeader, RectBody };
+
+using TNotifyEvent = std::function<void(TObject* Sender)>;
+using TOnVNCConnectError = std::function<void(TObject* Sender, const std::string& ErrorMsg)>;
+using TFrameSizeEvent = std::function<void(TObject* Sender, std::int32_t FrameWidth, std::int32_t FrameHeight)>;
+using THostNameEvent = std::function<void(TObject* Sender, const std::string& HostName)>;
+
+// The RFB encoding number announced for each codec.
+std::int32_t EncodingOf(TVNCCodec codec);
+
+// A timer component: an interval in milliseconds, an enabled flag and a
+// handler called on the owning thread after each interval while enabled.
+class TTimer {
+ public:
+  TTimer();
+  void SetInterval(unsigned ms);
+  unsigned Interval() const { return FInterval; }
+  void SetEnabled(bool enabled);
+  bool Enabled() const { return FEnabled; }
+  TNotifyEvent OnTimer;
+  TObject* Sender = nullptr;
+
+ private:
+  void Apply();
+  platform::Notifier FNotifier;
+  unsigned FInterval = 1000;
+  bool FEnabled = false;
+};
+
+class TQuarneTelorus : public TComponent {
+ public:
+  // The window, clipboard and bell are the platform's; they outlive the viewer.
+  TQuarneTelorus(platform::Window& window, platform::Clipboard& clipboard, platform::Bell& bell,
+                 TComponent* owner = nullptr);
+  ~TQuarneTelorus() override;
+
+  // ---- Published properties ----
+  std::int32_t Port() const { return FPort; }
+  void SetPort(std::int32_t v) { FPort = v; }
+  const std::string& Server() const { return FServer; }
+  void SetServer(const std::string& v) { FServer = v; }
+  const std::string& Password() const { return FPassword; }
+  void SetPassword(const std::string& v) { FPassword = v; }
+  bool ShareDesktop() const { return FShareDesktop; }
+  void SetShareDesktop(bool v) { FShareDesktop = v; }
+  TemuPixelFmt PixelFormat() const { return FPixelFormat; }
+  void SetPixelFormat(TemuPixelFmt v);
+  std::uint16_t FrameUpdateDelay() const { return FFrameUpdateDelay; }
+  void SetFrameUpdateDelay(std::uint16_t v);
+  bool EnableBell() const { return FEnableBell; }
+  void SetEnableBell(bool v) { FEnableBell = v; }
+  std::int32_t Display() const { return FDisplay; }
+  void SetDisplay(std::int32_t v) { FDisplay = v; }
+  bool AutoScroll() const { return FAutoScroll; }
+  void SetAutoScroll(bool v);
+  TVNCCodec Codec() const { return FCodec; }
+  void SetCodec(TVNCCodec v);
+  bool TransferKeys() const { return FTransferKeys; }
+  void SetTransferKeys(bool v) { FTransferKeys = v; }
+  bool TransferLocalClipboard() const { return FTransferLocalClipboard; }
+  void SetTransferLocalClipboard(bool v) { FTransferLocalClipboard = v; }
+  bool TransferMouse() const { return FTransferMouse; }
+  void SetTransferMouse(bool v) { FTransferMouse = v; }
+  bool TransferServerClipBoard() const { return FTransferServerClipBoard; }
+  void SetTransferServerClipBoard(bool v) { FTransferServerClipBoard = v; }
+  bool RequestFreames() const { return FRequestFreames; }
+  void SetRequestFreames(bool v);
+  bool Stretch() const { return FStretch; }
+  void SetStretch(bool v);
+
+  // ---- Events ----
+  TNotifyEvent OnAuthFail;
+  TOnVNCConnectError OnConnectError;
+  TNotifyEvent OnConnectClose;
+  TNotifyEvent OnConnected;
+  TFrameSizeEvent OnFrameSize;
+  THostNameEvent OnHostName;
+  TOnVNCConnectError OnStatus;
+  // Not one of the published events: raised when a whole FramebufferUpdate
+  // has been decoded and shown, for tools that wait for complete frames.
+  TNotifyEvent OnUpdateComplete;
+
+  // ---- Operations ----
+  void Connect();
+  void DisConnect();
+  void Start() {}
+  void UpdateRequest();
+  platform::Window& Canvas() { return FWindow; }
+
+  // ---- Public state ----
+  TxVNCConnectStatus Status() const { return FStatus; }
+  bool IsSessionRunning() const { return FStatus == VNCSessionStart; }
+  std::int32_t RemoteDeskWidth() const { return FFrameWidth; }
+  std::int32_t RemoteDeskHeight() const { return FFrameHeight; }
+  const std::string& RemoteHostName() const { return FDesktopName; }
+  std::int32_t xPosition() const { return FxPosition; }
+  std::int32_t yPosition() const { return FyPosition; }
+  void SetxPosition(std::int32_t value);
+  void SetyPosition(std::int32_t value);
+  std::int32_t UpdateRequestCount() const { return FUpdateRequestCount; }
+  const viewer::PixelFormat& CurrentPixelFormat() const { return FFormats.CurrentPixelFormat(); }
+  const viewer::PixelFormat& ServerPixelFormat() const { return FFormats.ServerPixelFormat(); }
+  // The local framebuffer; null outside a session.
+  const FrameBitmap* Framebuffer() const { return FFrameBitmap.get(); }
+  socket::TUSocket& Socket() { return *FSocket; }
+
+  // Bytes asked of the socket per data event. The protocol engine is
+  // correct for any size; larger reads cost far fewer system calls.
+  std::int32_t ReceiveChunk() const { return FReceiveChunk; }
+  void SetReceiveChunk(std::int32_t bytes) { FReceiveChunk = bytes < 1 ? 1 : bytes; }
+
+  // Paints the whole picture (the window's paint message).
+  void Paint();
+  // Copies one finished rectangle to the window.
+  void PaintUpdatedRect(int x, int y, int width, int height);
+
+ private:
+  // Socket and timer handlers.
+  void HandleDataAvailable(TObject* sender, std::uint16_t error);
+  void HandleSessionConnected(TObject* sender, std::uint16_t error);
+  void HandleSessionClosed(TObject* sender, std::uint16_t error);
+  void HandleDnsLookupDone(TObject* sender, std::uint16_t error);
+  void UpdateTick(TObject* sender);
+
+  // The engine: one step per state; each returns false when it needs more
+  // bytes (having taken nothing) or the session ended.
+  void ProcessBuffer(std::int32_t bytesThisEvent);
+  bool StepVersion();
+  bool StepScheme(std::int32_t bytesThisEvent);
+  bool StepChallenge();
+  bool StepLogonResult();
+  bool StepServerInit();
+  bool StepHostName();
+  bool StepMessage();
+  bool StepRectHeader();
+  bool StepRectBody();
+  void FinishRect();
+  bool StepServerCutText();
+  bool StepColourMap();
+
+  // Outgoing messages; each goes out only while the socket is connected,
+  // and the ones the protocol allows only after the handshake wait for it.
+  bool SocketConnected() const;
+  void Send(const void* data, std::size_t length);
+  void SendClientInit();
+  void SendPixelFormat(const PixelFormats::Message& message);
+  void SendEncodings(TVNCCodec codec);
+  void SetEightBitFormat();
+  void RestoreServerFormat();
+  void CheckLocalClipboard();
+  void DoStatus(const std::string& text);
+  void DoConnectError(const std::string& text);
+  // Ends the session from inside the engine with a status text.
+  void Fail(const std::string& status);
+  void ClearSession();
+  void SessionStartDisplay();
+  void SessionCloseDisplay();
+  void RefreshOffsetsFromScrollBars();
+
+  platform::Window& FWindow;
+  platform::Clipboard& FClipboard;
+  platform::Bell& FBell;
+  std::unique_ptr<socket::TUSocket> FSocket;
+  TTimer FUpdateTimer;
+
+  // Properties.
+  std::int32_t FPort = 0;
+  std::string FServer;
+  std::string FPassword;
+  bool FShareDesktop = false;
+  TemuPixelFmt FPixelFormat = VNCAuto;
+  std::uint16_t FFrameUpdateDelay = 20;
+  bool FEnableBell = false;
+  std::int32_t FDisplay = 0;
+  bool FAutoScroll = false;
+  TVNCCodec FCodec = vncHextile;
+  bool FTransferKeys = true;
+  bool FTransferLocalClipboard = true;
+  bool FTransferMouse = true;
+  bool FTransferServerClipBoard = true;
+  bool FRequestFreames = true;
+  bool FStretch = false;
+
+  // Session.
+  TxVNCConnectStatus FStatus = VNCDisConnected;
+  SessionStep FSessionStep = SessionStep::AwaitMessage;
+  ReceiveBuffer FReceive;
+  std::int32_t FReceiveChunk = 65536;
+  std::int32_t FFrameWidth = 0;
+  std::int32_t FFrameHeight = 0;
+  std::string FDesktopName;
+  std::uint32_t FNameLength = 0;
+  PixelFormats FFormats;
+  std::unique_ptr<FrameBitmap> FFrameBitmap;
+  std::uint32_t FRectsInUpdate = 0;
+  std::uint32_t FRectsBegun = 0;
+  RectangleHeader FRect{};
+  RectangleDecoder FDecoder;
+  std::int32_t FUpdateRequestCount = 0;
+  std::string FLastClipboardText;
+  std::uint32_t FColourEntriesToSkip = 0;
+  std::int32_t FxPosition = 0;
+  std::int32_t FyPosition = 0;
+};
+
+}  // namespace telorus::viewer

@@ -1,0 +1,149 @@
+#include "viewer/decoders.h"
+
+#include "viewer/big_endian.h"
+#include "viewer/frame_bitmap.h"
+#include "viewer/pixel_format.h"
+#include "viewer/receive_buffer.h"
+
+namespace telorus::viewer {
+
+RectangleHeader RectangleHeader::FromWire(const std::uint8_t* wire) {
+  return {ReadU16BE(wire), ReadU16BE(wire + 2), ReadU16BE(wire + 4), ReadU16BE(wire + 6),
+          ReadU32BE(wire + 8)};
+}
+
+void RectangleDecoder::BeginRectangle(const RectangleHeader& header) {
+  rect_ = header;
+  failure_.clear();
+  switch (header.encoding) {
+    case kEncodingRRE:
+    case kEncodingCoRRE:
+      rre_.RreStage = 0;
+      break;
+    case kEncodingHextile:
+      hextile_.TileX = header.x;
+      hextile_.TileY = header.y;
+      hextile_.HextileStage = 0;
+      break;
+    default:
+      break;
+  }
+}
+
+DecodeResult RectangleDecoder::DecodeStep(ReceiveBuffer& buffer, FrameBitmap& frame,
+                                          const PixelConverter& pixels) {
+  const std::uint32_t encoding = rect_.encoding;
+  if (encoding == kEncodingCopyRect) return DecodeCopyRect(buffer, frame);
+  const bool carriesPixels = encoding == kEncodingRaw || encoding == kEncodingRRE ||
+                             encoding == kEncodingCoRRE || encoding == kEncodingHextile;
+  if (!carriesPixels) return DecodeResult::Finished;
+  if (!pixels.Usable()) {
+    const std::string problem = CheckPixelFormat(pixels.Format());
+    return Fail(problem.empty() ? "Unusable pixel format" : problem);
+  }
+  switch (encoding) {
+    case kEncodingRaw:
+      return DecodeRaw(buffer, frame, pixels);
+    case kEncodingRRE:
+      return DecodeRRE(buffer, frame, pixels, false);
+    case kEncodingCoRRE:
+      return DecodeRRE(buffer, frame, pixels, true);
+    default:
+      return DecodeHextile(buffer, frame, pixels);
+  }
+}
+
+DecodeResult RectangleDecoder::Fail(std::string text) {
+  failure_ = std::move(text);
+  return DecodeResult::Failed;
+}
+
+bool RectangleDecoder::Fits(const ReceiveBuffer& buffer, std::uint64_t size, const char* what) {
+  if (buffer.CanHold(size)) return true;
+  failure_ = std::string(what) + " of " + std::to_string(size) +
+             " bytes exceeds the receive buffer limit of " + std::to_string(buffer.Cap()) +
+             " bytes";
+  return false;
+}
+
+// Raw: the whole rectangle's pixel data is taken in one piece and drawn.
+DecodeResult RectangleDecoder::DecodeRaw(ReceiveBuffer& buffer, FrameBitmap& frame,
+                                         const PixelConverter& pixels) {
+  const std::uint64_t size = std::uint64_t{rect_.width} * rect_.height *
+                             static_cast<std::uint64_t>(pixels.BytesPerPixel());
+  if (!Fits(buffer, size, "Raw rectangle")) return DecodeResult::Failed;
+  const std::uint8_t* data = buffer.PeekView(static_cast<std::size_t>(size));
+  if (data == nullptr) return DecodeResult::NeedMore;
+  frame.PlotRawPixels(pixels, data, rect_.x, rect_.y, rect_.width, rect_.height);
+  buffer.Discard(static_cast<std::size_t>(size));
+  return DecodeResult::Finished;
+}
+
+// CopyRect: source position, then a block copy within the framebuffer.
+DecodeResult RectangleDecoder::DecodeCopyRect(ReceiveBuffer& buffer, FrameBitmap& frame) {
+  std::uint8_t source[4];
+  if (!buffer.TakeBytes(source, sizeof source)) return DecodeResult::NeedMore;
+  const std::uint16_t sourceX = ReadU16BE(source);
+  const std::uint16_t sourceY = ReadU16BE(source + 2);
+  if (copyRectNotice_) {
+    const CopyRectNotice notice = copyRectNotice_;
+    notice(sourceX, sourceY);
+  }
+  frame.Surface().CopyRect(sourceX, sourceY, rect_.width, rect_.height, rect_.x, rect_.y);
+  return DecodeResult::Finished;
+}
+
+// RRE and CoRRE: a header (subrectangle count and background pixel), then the
+// whole subrectangle list in one piece.
+DecodeResult RectangleDecoder::DecodeRRE(ReceiveBuffer& buffer, FrameBitmap& frame,
+                                         const PixelConverter& pixels, bool compact) {
+  const auto bytesPerPixel = static_cast<std::size_t>(pixels.BytesPerPixel());
+  platform::Surface& surface = frame.Surface();
+
+  if (rre_.RreStage == 0) {
+    const std::uint8_t* header = buffer.PeekView(4 + bytesPerPixel);
+    if (header == nullptr) return DecodeResult::NeedMore;
+    rre_.SubrectCount = ReadU32BE(header);
+    const Colour background = pixels.PixelToColor(pixels.ValueAt(header + 4));
+    buffer.Discard(4 + bytesPerPixel);
+    surface.FillRect({rect_.x, rect_.y, std::int64_t{rect_.x} + rect_.width,
+                      std::int64_t{rect_.y} + rect_.height},
+                     background);
+    if (rre_.SubrectCount == 0) return DecodeResult::Finished;
+    rre_.RreStage = 1;
+    return DecodeResult::PieceDone;
+  }
+
+  const std::size_t subrectSize = bytesPerPixel + (compact ? 4 : 8);
+  const std::uint64_t listSize = std::uint64_t{rre_.SubrectCount} * subrectSize;
+  if (!Fits(buffer, listSize, compact ? "CoRRE subrectangle list" : "RRE subrectangle list")) {
+    return DecodeResult::Failed;
+  }
+  const std::uint8_t* subrect = buffer.PeekView(static_cast<std::size_t>(listSize));
+  if (subrect == nullptr) return DecodeResult::NeedMore;
+  for (std::uint32_t i = 0; i < rre_.SubrectCount; ++i, subrect += subrectSize) {
+    const Colour colour = pixels.PixelToColor(pixels.ValueAt(subrect));
+    const std::uint8_t* geometry = subrect + bytesPerPixel;
+    std::uint16_t subX, subY, subWidth, subHeight;
+    if (compact) {
+      subX = geometry[0];
+      subY = geometry[1];
+      subWidth = geometry[2];
+      subHeight = geometry[3];
+    } else {
+      subX = ReadU16BE(geometry);
+      subY = ReadU16BE(geometry + 2);
+      subWidth = ReadU16BE(geometry + 4);
+      subHeight = ReadU16BE(geometry + 6);
+    }
+    // Positions are relative to the rectangle, in 16-bit arithmetic.
+    const auto left = static_cast<std::uint16_t>(rect_.x + subX);
+    const auto top = static_cast<std::uint16_t>(rect_.y + subY);
+    surface.FillRect({left, top, std::int64_t{left} + subWidth, std::int64_t{top} + subHeight},
+                     colour);
+  }
+  buffer.Discard(static_cast<std::size_t>(listSize));
+  return DecodeResult::Finished;
+}
+
+}  // namespace telorus::viewer

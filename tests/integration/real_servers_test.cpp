@@ -1,0 +1,222 @@
+// The viewer against real RFB servers started here on loopback: x11vnc on
+// Xvfb and TigerVNC's Xvnc, with and without a password, at several depths.
+// The framebuffer must equal what the X server itself reports (xwd), pixel
+// for pixel.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "platform/headless/headless_window.h"
+#include "support/loop_check.h"
+#include "support/x_servers.h"
+#include "viewer/Telorus.h"
+
+namespace telorus::test {
+namespace {
+
+using namespace viewer;
+using namespace std::chrono_literals;
+
+// A viewer session against a real server, run on the test's loop.
+class Session {
+ public:
+  Session(std::uint16_t port, const std::string& password, TVNCCodec codec, TemuPixelFmt format = VNCAuto) {
+    v.SetServer("127.0.0.1");
+    v.SetPort(port);
+    v.SetPassword(password);
+    v.SetCodec(codec);
+    if (format == VNC8Bit) v.SetPixelFormat(VNC8Bit);
+    v.OnStatus = [this](TObject*, const std::string& t) { statuses.push_back(t); };
+    v.OnConnectError = [this](TObject*, const std::string& t) { error = t; };
+    v.OnAuthFail = [this](TObject*) { authFailed = true; };
+    v.OnConnectClose = [this](TObject*) { closed = true; };
+    v.OnUpdateComplete = [this](TObject*) { ++updates; };
+    v.Connect();
+  }
+  ~Session() {
+    v.DisConnect();
+    platform::PumpPending();
+  }
+  bool WaitRunning() {
+    return RunLoopUntil([&] { return v.IsSessionRunning() || closed || !error.empty(); }, 20s) &&
+           v.IsSessionRunning();
+  }
+  // Requests updates until the framebuffer matches the screen, or the
+  // timeout passes; returns the number of differing pixels at the end.
+  std::size_t MatchScreen(int display, std::chrono::seconds timeout = 30s) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::size_t diff = SIZE_MAX;
+    bool full = true;
+    while (std::chrono::steady_clock::now() < deadline) {
+      int before = updates;
+      if (full) v.UpdateRequest();
+      full = false;
+      RunLoopUntil([&] { return updates > before || closed; }, 3s);
+      if (closed) return diff;
+      diff = Differences(CaptureScreen(display));
+      if (diff == 0) return 0;
+      v.UpdateRequest();
+    }
+    return diff;
+  }
+  std::size_t Differences(const ScreenImage& screen) {
+    const FrameBitmap* fb = v.Framebuffer();
+    if (!fb || fb->Width() != screen.width || fb->Height() != screen.height) return SIZE_MAX;
+    std::size_t n = 0;
+    for (int y = 0; y < screen.height; ++y)
+      for (int x = 0; x < screen.width; ++x) n += fb->Surface().GetPixel(x, y) != screen.At(x, y);
+    return n;
+  }
+
+  platform::HeadlessWindow window{1024, 768};
+  platform::HeadlessClipboard clipboard;
+  platform::HeadlessBell bell;
+  TQuarneTelorus v{window, clipboard, bell};
+  std::vector<std::string> statuses;
+  std::string error;
+  bool authFailed = false;
+  bool closed = false;
+  int updates = 0;
+};
+
+// Puts recognisable content on the screen: a root colour and an image with
+// gradients, flat areas and noise, set as the root background.
+void PaintTestPicture(int display, int width, int height) {
+  std::string image = "/tmp/telorus-test-picture-" + std::to_string(display) + ".png";
+  std::string cmd = "convert -size " + std::to_string(width) + "x" + std::to_string(height) +
+                    " gradient:'#102030-#a0c0e0' -fill '#ff8000' -draw 'rectangle 40,40 300,200'"
+                    " -fill white -draw 'rectangle 320,60 700,400' \\( -size 200x150 plasma:fractal -seed 3 \\)"
+                    " -geometry +400+420 -composite " +
+                    image + " && DISPLAY=:" + std::to_string(display) + " display -window root " + image +
+                    " >/dev/null 2>&1 &";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  std::this_thread::sleep_for(1500ms);
+}
+
+struct ServerCase {
+  const char* name;
+  bool xvnc;
+  int depth;
+  const char* password;
+  TVNCCodec codec;
+};
+
+class RealServerTest : public ::testing::TestWithParam<ServerCase> {};
+
+TEST_P(RealServerTest, FramebufferEqualsTheScreen) {
+  const ServerCase& c = GetParam();
+  std::unique_ptr<X11VncServer> x11;
+  std::unique_ptr<XvncServer> xvnc;
+  std::uint16_t port;
+  int display;
+  if (c.xvnc) {
+    xvnc = std::make_unique<XvncServer>(800, 600, c.depth, c.password);
+    ASSERT_TRUE(xvnc->Ok()) << xvnc->Problem();
+    port = xvnc->Port();
+    display = xvnc->Display();
+  } else {
+    x11 = std::make_unique<X11VncServer>(800, 600, c.depth, c.password);
+    ASSERT_TRUE(x11->Ok()) << x11->Problem();
+    port = x11->Port();
+    display = x11->Display();
+  }
+  PaintTestPicture(display, 800, 600);
+  Session s(port, c.password, c.codec);
+  ASSERT_TRUE(s.WaitRunning()) << s.error;
+  EXPECT_EQ(s.v.RemoteDeskWidth(), 800);
+  EXPECT_EQ(s.MatchScreen(display), 0u);
+  EXPECT_FALSE(s.authFailed);
+}
+
+const ServerCase kCases[] = {
+    {"x11vnc24_raw", false, 24, "", vncRAW},
+    {"x11vnc24_rre", false, 24, "", vncRRE},
+    {"x11vnc24_corre", false, 24, "", vncCoRRE},
+    {"x11vnc24_hextile_password", false, 24, "sesame", vncHextile},
+    {"x11vnc16_hextile", false, 16, "", vncHextile},
+    {"x11vnc16_raw_password", false, 16, "pw16", vncRAW},
+    {"xvnc24_hextile", true, 24, "", vncHextile},
+    {"xvnc24_rre_password", true, 24, "tiger", vncRRE},
+    {"xvnc16_raw", true, 16, "", vncRAW},
+    {"xvnc16_hextile_password", true, 16, "tiger16", vncHextile},
+};
+
+INSTANTIATE_TEST_SUITE_P(Servers, RealServerTest, ::testing::ValuesIn(kCases),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST(RealServerAuth, WrongPasswordFails) {
+  X11VncServer server(320, 240, 24, "right");
+  ASSERT_TRUE(server.Ok()) << server.Problem();
+  Session s(server.Port(), "wrong", vncHextile);
+  ASSERT_TRUE(RunLoopUntil([&] { return s.closed; }, 20s));
+  EXPECT_TRUE(s.authFailed);
+  EXPECT_NE(std::find(s.statuses.begin(), s.statuses.end(), "Logon Fail!"), s.statuses.end());
+  EXPECT_EQ(s.v.Status(), VNCVersion);
+}
+
+TEST(RealServer8Bit, EightBitFormatGivesBgr233Levels) {
+  X11VncServer server(320, 240, 24);
+  ASSERT_TRUE(server.Ok()) << server.Problem();
+  RunWithDisplay(server.Display(), {"xsetroot", "-solid", "#ff0000"});
+  std::this_thread::sleep_for(1500ms);
+  Session s(server.Port(), "", vncHextile, VNC8Bit);
+  ASSERT_TRUE(s.WaitRunning()) << s.error;
+  int before = s.updates;
+  s.v.UpdateRequest();
+  ASSERT_TRUE(RunLoopUntil([&] { return s.updates > before; }, 10s));
+  EXPECT_EQ(s.v.CurrentPixelFormat().bitsPerPixel, 8);
+  EXPECT_EQ(s.v.Framebuffer()->Surface().GetPixel(10, 10), 0x0000FFu) << "pure red in BGR233";
+}
+
+TEST(RealServer8Bit, ColourMappedServerUnderAutoGetsEightBit) {
+  X11VncServer server(320, 240, 8);
+  ASSERT_TRUE(server.Ok()) << server.Problem();
+  RunWithDisplay(server.Display(), {"xsetroot", "-solid", "#00ff00"});
+  std::this_thread::sleep_for(1500ms);
+  Session s(server.Port(), "", vncHextile, VNCAuto);
+  ASSERT_TRUE(s.WaitRunning()) << s.error;
+  EXPECT_EQ(s.v.ServerPixelFormat().trueColour, 0);
+  EXPECT_EQ(s.v.CurrentPixelFormat().bitsPerPixel, 8);
+  int before = s.updates;
+  s.v.UpdateRequest();
+  ASSERT_TRUE(RunLoopUntil([&] { return s.updates > before; }, 10s));
+  EXPECT_EQ(s.v.Framebuffer()->Surface().GetPixel(5, 5), 0x00FF00u);
+}
+
+TEST(RealServerCopyRect, MovingAWindowOnXvncComesAsCopyRect) {
+  XvncServer server(640, 480, 24);
+  ASSERT_TRUE(server.Ok()) << server.Problem();
+  PaintTestPicture(server.Display(), 640, 480);
+  Process xterm({"xterm", "-geometry", "40x10+20+20", "-bg", "white", "-fg", "black", "-e", "sleep", "60"},
+                {"DISPLAY=:" + std::to_string(server.Display())});
+  std::this_thread::sleep_for(1500ms);
+  Session s(server.Port(), "", vncCopyRect);
+  ASSERT_TRUE(s.WaitRunning()) << s.error;
+  ASSERT_EQ(s.MatchScreen(server.Display()), 0u);
+  std::string ids = RunWithDisplay(server.Display(), {"xdotool", "search", "--class", "xterm"});
+  ASSERT_FALSE(ids.empty()) << "xterm window not found";
+  std::string id = ids.substr(0, ids.find('\n'));
+  // Away from the pointer (the middle of the screen): Xvnc paints the
+  // cursor into the framebuffer when its shape changes, and xwd does not.
+  RunWithDisplay(server.Display(), {"xdotool", "windowmove", id, "360", "300"});
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(s.MatchScreen(server.Display()), 0u);
+  bool copyRect = false;
+  for (const auto& t : s.statuses) copyRect = copyRect || t.rfind("CopyRect Codec:", 0) == 0;
+  EXPECT_TRUE(copyRect) << "the server moved the window with a CopyRect";
+}
+
+TEST(RealServerBigScreens, FullHdAndUhdDecode) {
+  for (auto [w, h] : {std::pair{1920, 1080}, std::pair{3840, 2160}}) {
+    SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+    X11VncServer server(w, h, 24);
+    ASSERT_TRUE(server.Ok()) << server.Problem();
+    PaintTestPicture(server.Display(), w, h);
+    Session s(server.Port(), "", vncRAW);
+    ASSERT_TRUE(s.WaitRunning()) << s.error;
+    EXPECT_EQ(s.MatchScreen(server.Display(), 60s), 0u);
+  }
+}
+
+}  // namespace
+}  // namespace telorus::test

@@ -1,0 +1,359 @@
+// The session engine against a scripted RFB server on loopback: every
+// handshake path and server message, each under three chunkings (whole, one
+// byte at a time, random splits), checked by the viewer's events with their
+// arguments, the bytes the client sent, and the framebuffer's pixels.
+#include <gtest/gtest.h>
+
+#include "platform/headless/headless_window.h"
+#include "platform/net.h"
+#include "support/loop_check.h"
+#include "support/loopback.h"
+#include "support/scripted_server.h"
+#include "viewer/Telorus.h"
+#include "viewer/vncdes.h"
+#include "rfb_bytes.h"
+
+namespace telorus::test {
+namespace {
+
+using namespace viewer;
+using namespace std::chrono_literals;
+using Events = std::vector<std::string>;
+
+class SessionTest : public LoopTest, public ::testing::WithParamInterface<Chunking> {
+ protected:
+  SessionTest() : server(GetParam(), 7) {
+    viewer.OnStatus = [this](TObject*, const std::string& t) { events.push_back("Status(" + t + ")"); };
+    viewer.OnConnectError = [this](TObject*, const std::string& t) { events.push_back("ConnectError(" + t + ")"); };
+    viewer.OnAuthFail = [this](TObject*) { events.push_back("AuthFail"); };
+    viewer.OnFrameSize = [this](TObject*, std::int32_t w, std::int32_t h) {
+      events.push_back("FrameSize(" + std::to_string(w) + "," + std::to_string(h) + ")");
+    };
+    viewer.OnHostName = [this](TObject*, const std::string& n) { events.push_back("HostName(" + n + ")"); };
+    viewer.OnConnected = [this](TObject*) { events.push_back("Connected"); };
+    viewer.OnConnectClose = [this](TObject*) { events.push_back("ConnectClose"); };
+    viewer.OnUpdateComplete = [this](TObject*) { ++updates; };
+  }
+
+  void TearDown() override {
+    viewer_.reset();  // the viewer's socket and timer must be gone before the loop check
+    platform::PumpPending();
+    LoopTest::TearDown();
+  }
+
+  // Starts the script and connects the viewer to it.
+  void Go() {
+    server.Start();
+    viewer.SetServer("127.0.0.1");
+    viewer.SetPort(server.Port());
+    viewer.Connect();
+  }
+
+  bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds t = 10s) {
+    return RunLoopUntil(done, t);
+  }
+  bool Has(const std::string& e) const { return std::find(events.begin(), events.end(), e) != events.end(); }
+  bool WaitEvent(const std::string& e) { return RunUntil([&] { return Has(e); }); }
+  // The statuses only, in order.
+  Events Statuses() const {
+    Events out;
+    for (const auto& e : events)
+      if (e.rfind("Status(", 0) == 0) out.push_back(e);
+    return out;
+  }
+
+  // Plays the handshake of a server that needs no password.
+  void NoAuthHandshake(const rfb::PixelFormat& format, int width, int height, const std::string& name = "desk") {
+    server.Send("RFB 003.008\n").Expect(12).Send(rfb::Be32(1)).Expect(1);
+    server.Send(rfb::ServerInit(width, height, format, name));
+    server.Expect(8);  // SetEncodings
+  }
+
+  platform::HeadlessWindow window{800, 600};
+  platform::HeadlessClipboard clipboard;
+  platform::HeadlessBell bell;
+  std::unique_ptr<TQuarneTelorus> viewer_ = std::make_unique<TQuarneTelorus>(window, clipboard, bell);
+  TQuarneTelorus& viewer = *viewer_;
+  ScriptedServer server;
+  Events events;
+  int updates = 0;
+};
+
+INSTANTIATE_TEST_SUITE_P(Chunkings, SessionTest,
+                         ::testing::Values(Chunking::Whole, Chunking::ByteByByte, Chunking::Random),
+                         [](const auto& param) {
+                           std::string n = ChunkingName(param.param);
+                           n.erase(std::remove(n.begin(), n.end(), '-'), n.end());
+                           return n;
+                         });
+
+TEST_P(SessionTest, HandshakeWithoutAuthentication) {
+  EXPECT_EQ(viewer.Status(), VNCDisConnected);
+  NoAuthHandshake(rfb::TrueColour32(), 64, 48, "my desktop");
+  Go();
+  ASSERT_TRUE(RunUntil([&] { return server.WaitDone(0ms); }));
+  ASSERT_TRUE(RunUntil([&] { return server.Received().size() >= 21; }));
+  EXPECT_EQ(server.Failure(), "");
+  EXPECT_EQ(events, (Events{"Status(Server Support Version:RFB 003.008\n)", "Status(no authentication is needed)",
+                            "FrameSize(64,48)", "Status(HostName: my desktop)", "HostName(my desktop)",
+                            "Connected"}));
+  EXPECT_EQ(server.Received(), std::string("RFB 003.003\n") + '\0' + rfb::SetEncodings(5));
+  EXPECT_EQ(viewer.Status(), VNCSessionStart);
+  EXPECT_TRUE(viewer.IsSessionRunning());
+  EXPECT_EQ(viewer.RemoteDeskWidth(), 64);
+  EXPECT_EQ(viewer.RemoteDeskHeight(), 48);
+  EXPECT_EQ(viewer.RemoteHostName(), "my desktop");
+  ASSERT_NE(viewer.Framebuffer(), nullptr);
+  EXPECT_EQ(viewer.Framebuffer()->Width(), 64);
+}
+
+TEST_P(SessionTest, SharedFlagAndCodecAreAnnounced) {
+  viewer.SetShareDesktop(true);
+  viewer.SetCodec(vncCoRRE);  // not connected: nothing is sent now
+  NoAuthHandshake(rfb::TrueColour32(), 8, 8);
+  Go();
+  ASSERT_TRUE(RunUntil([&] { return server.Received().size() >= 21; }));
+  EXPECT_EQ(server.Received(), std::string("RFB 003.003\n") + '\1' + rfb::SetEncodings(4));
+}
+
+TEST_P(SessionTest, VncAuthenticationWithTheRightPassword) {
+  std::string challenge = "0123456789abcdef";
+  viewer.SetPassword("secret");
+  // Version and scheme in one segment: one data event handles both.
+  server.Send("RFB 003.008\n" + rfb::Be32(2)).Expect(12).Send(challenge).Expect(16);
+  server.Send(rfb::Be32(0)).Expect(1).Send(rfb::ServerInit(4, 4, rfb::TrueColour32(), "x")).Expect(8);
+  Go();
+  ASSERT_TRUE(WaitEvent("Connected"));
+  ASSERT_TRUE(RunUntil([&] { return server.Received().size() >= 12 + 16 + 1 + 8; }));
+  EXPECT_EQ(server.Received().substr(12, 16), EncryptChallenge(challenge, "secret"));
+  Events statuses = Statuses();
+  ASSERT_GE(statuses.size(), 6u);
+  // The byte count after "used" is what the data event that carried the
+  // scheme read: 16 when version and scheme came in one segment.
+  const std::string prefix = "Status(VNC authentication is to be used";
+  ASSERT_EQ(statuses[1].rfind(prefix, 0), 0u);
+  int count = std::stoi(statuses[1].substr(prefix.size()));
+  if (GetParam() == Chunking::Whole) {
+    EXPECT_EQ(count, 16);
+  } else {
+    EXPECT_GE(count, 1);
+    EXPECT_LE(count, 16);
+  }
+  EXPECT_EQ(statuses[2], "Status(Send Password!)");
+  EXPECT_EQ(statuses[3], "Status(Logon Result:0)");
+  EXPECT_EQ(statuses[4], "Status(Logon Success!)");
+  EXPECT_EQ(viewer.UpdateRequestCount(), 0);
+}
+
+TEST_P(SessionTest, VncAuthenticationWithAWrongPassword) {
+  viewer.SetPassword("wrong");
+  server.Send("RFB 003.008\n").Expect(12).Send(rfb::Be32(2)).Send(std::string(16, 'c')).Expect(16);
+  server.Send(rfb::Be32(1)).Pause(50ms).Close();
+  Go();
+  ASSERT_TRUE(WaitEvent("ConnectClose"));
+  Events tail(events.end() - 4, events.end());
+  EXPECT_EQ(tail, (Events{"Status(Logon Result:1)", "Status(Logon Fail!)", "AuthFail", "ConnectClose"}));
+  EXPECT_EQ(viewer.Status(), VNCVersion);
+}
+
+TEST_P(SessionTest, SchemeZeroAndUnknownSchemesClose) {
+  server.Send("RFB 003.008\n").Expect(12).Send(rfb::Be32(0) + rfb::Be32(26) + "Too many security failures");
+  Go();
+  ASSERT_TRUE(WaitEvent("ConnectClose"));
+  EXPECT_TRUE(Has("Status(Connection Fail!)"));
+  EXPECT_EQ(viewer.Status(), VNCVersion);
+}
+
+TEST_P(SessionTest, UnknownSchemeIsAnError) {
+  server.Send("RFB 003.003\n").Expect(12).Send(rfb::Be32(7));
+  Go();
+  ASSERT_TRUE(WaitEvent("ConnectClose"));
+  EXPECT_TRUE(Has("Status(Error Authentication Type!)"));
+}
+
+TEST_P(SessionTest, RawRectangleReachesFramebufferAndWindow) {
+  auto fmt = rfb::TrueColour32();
+  NoAuthHandshake(fmt, 16, 8);
+  server.Expect(10);  // the update request
+  std::vector<std::uint32_t> colours;
+  for (int i = 0; i < 5 * 3; ++i) colours.push_back(rfb::Rgb(i * 10, 255 - i * 10, i * 3));
+  server.Send(rfb::UpdateHeader(1) + rfb::RectHeader(2, 1, 5, 3, 0) + rfb::RawPixels(fmt, colours));
+  Go();
+  ASSERT_TRUE(WaitEvent("Connected"));
+  viewer.UpdateRequest();
+  ASSERT_TRUE(RunUntil([&] { return updates == 1; }));
+  const FrameBitmap* fb = viewer.Framebuffer();
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 5; ++x) {
+      EXPECT_EQ(fb->Surface().GetPixel(2 + x, 1 + y), colours[static_cast<std::size_t>(y * 5 + x)]) << x << "," << y;
+      EXPECT_EQ(window.PixelAt(2 + x, 1 + y), colours[static_cast<std::size_t>(y * 5 + x)]);
+    }
+  EXPECT_EQ(fb->Surface().GetPixel(0, 0), 0u);
+  ASSERT_EQ(window.Copies().size(), 1u);
+  const platform::Rect& copied = window.Copies()[0].source;
+  EXPECT_EQ((std::vector<std::int64_t>{copied.left, copied.top, copied.right, copied.bottom}),
+            (std::vector<std::int64_t>{2, 1, 7, 4}));
+  EXPECT_EQ(server.Received().substr(21), rfb::UpdateRequest(false, 16, 8));
+}
+
+TEST_P(SessionTest, EveryEncodingThroughTheEngine) {
+  auto fmt = rfb::TrueColour32();
+  NoAuthHandshake(fmt, 40, 20);
+  server.Expect(10);
+  const std::uint32_t red = rfb::Rgb(255, 0, 0), green = rfb::Rgb(0, 255, 0), blue = rfb::Rgb(0, 0, 255);
+  std::string update = rfb::UpdateHeader(5);
+  update += rfb::RectHeader(0, 0, 40, 20, 0) + rfb::RawPixels(fmt, std::vector<std::uint32_t>(800, blue));
+  update += rfb::RectHeader(0, 0, 10, 10, 2) + rfb::Rre(fmt, red, {{green, 2, 2, 3, 3}});
+  update += rfb::RectHeader(10, 0, 10, 10, 4) + rfb::CoRre(fmt, green, {{red, 1, 1, 2, 2}});
+  update += rfb::RectHeader(20, 0, 20, 20, 5) + rfb::HextileSolidTiles(fmt, 20, 20, red);
+  update += rfb::RectHeader(0, 10, 10, 10, 1) + rfb::Be16(0) + rfb::Be16(0);  // CopyRect from (0,0)
+  server.Send(update);
+  Go();
+  ASSERT_TRUE(WaitEvent("Connected"));
+  viewer.UpdateRequest();
+  ASSERT_TRUE(RunUntil([&] { return updates == 1; }));
+  const FrameBitmap* fb = viewer.Framebuffer();
+  EXPECT_EQ(fb->Surface().GetPixel(0, 0), red);
+  EXPECT_EQ(fb->Surface().GetPixel(3, 3), green);
+  EXPECT_EQ(fb->Surface().GetPixel(10, 0), green);
+  EXPECT_EQ(fb->Surface().GetPixel(12, 2), red);
+  EXPECT_EQ(fb->Surface().GetPixel(25, 15), red);
+  EXPECT_EQ(fb->Surface().GetPixel(3, 13), green) << "copied from the RRE rectangle";
+  EXPECT_EQ(fb->Surface().GetPixel(15, 15), blue) << "untouched by later rectangles";
+  EXPECT_TRUE(Has("Status(CopyRect Codec:0,0)"));
+  EXPECT_EQ(window.Copies().size(), 5u);
+}
+
+TEST_P(SessionTest, BellClipboardColourMapAndEmptyUpdates) {
+  viewer.SetEnableBell(true);
+  auto fmt = rfb::TrueColour32();
+  NoAuthHandshake(fmt, 4, 4);
+  server.Send(rfb::Bell()).Pause(30ms);
+  server.Send(rfb::ColourMap(0, 3)).Pause(30ms);
+  server.Send(rfb::UpdateHeader(0)).Pause(30ms);
+  server.Send(rfb::ServerCutText("a\nb")).Pause(30ms);
+  server.Send(rfb::UpdateHeader(1) + rfb::RectHeader(0, 0, 1, 1, 0) + rfb::RawPixels(fmt, {rfb::Rgb(1, 2, 3)}));
+  Go();
+  ASSERT_TRUE(RunUntil([&] { return updates == 2; }));
+  EXPECT_EQ(bell.Beeps(), 1);
+  EXPECT_EQ(clipboard.Text(), "a\r\nb");
+  EXPECT_EQ(viewer.Framebuffer()->Surface().GetPixel(0, 0), rfb::Rgb(1, 2, 3)) << "the colour map entries were skipped";
+}
+
+TEST_P(SessionTest, LongDesktopNameIsReadWhole) {
+  std::string name(300, 'n');
+  name[299] = 'Z';
+  auto fmt = rfb::TrueColour32();
+  NoAuthHandshake(fmt, 4, 4, name);
+  server.Send(rfb::UpdateHeader(1) + rfb::RectHeader(0, 0, 1, 1, 0) + rfb::RawPixels(fmt, {rfb::Rgb(9, 9, 9)}));
+  Go();
+  ASSERT_TRUE(RunUntil([&] { return updates == 1; }));
+  EXPECT_EQ(viewer.RemoteHostName(), name);
+  EXPECT_EQ(viewer.Framebuffer()->Surface().GetPixel(0, 0), rfb::Rgb(9, 9, 9)) << "the stream stayed in step";
+}
+
+TEST_P(SessionTest, UnsupportedPixelFormatEndsTheSession) {
+  auto fmt = rfb::TrueColour32();
+  fmt.bitsPerPixel = 24;
+  server.Send("RFB 003.008\n").Expect(12).Send(rfb::Be32(1)).Expect(1).Send(rfb::ServerInit(4, 4, fmt, "x"));
+  Go();
+  ASSERT_TRUE(WaitEvent("ConnectClose"));
+  EXPECT_FALSE(Has("Connected"));
+  bool reported = false;
+  for (const auto& s : Statuses()) reported = reported || s.rfind("Status(Unsupported Pixel Format!", 0) == 0;
+  EXPECT_TRUE(reported);
+}
+
+TEST_P(SessionTest, HugeServerCutTextEndsTheSessionInsteadOfExhaustingMemory) {
+  NoAuthHandshake(rfb::TrueColour32(), 4, 4);
+  server.Send(rfb::U8(3) + std::string(3, '\0') + rfb::Be32(0xFFFFFFF0u) + "abc");
+  Go();
+  ASSERT_TRUE(WaitEvent("ConnectClose"));
+  EXPECT_TRUE(Has("Status(Receive Buffer Overflow!)"));
+}
+
+TEST_P(SessionTest, UpdateRequestsAreFullThenIncremental) {
+  NoAuthHandshake(rfb::TrueColour32(), 30, 20);
+  server.Expect(20);
+  Go();
+  viewer.UpdateRequest();  // before the session: held back
+  ASSERT_TRUE(WaitEvent("Connected"));
+  viewer.UpdateRequest();
+  viewer.UpdateRequest();
+  ASSERT_TRUE(RunUntil([&] { return server.Received().size() >= 21 + 20; }));
+  EXPECT_EQ(server.Received().substr(21), rfb::UpdateRequest(false, 30, 20) + rfb::UpdateRequest(true, 30, 20));
+}
+
+TEST_P(SessionTest, DisconnectClearsTheSession) {
+  NoAuthHandshake(rfb::TrueColour32(), 30, 20);
+  Go();
+  ASSERT_TRUE(WaitEvent("Connected"));
+  std::string stateInHandler;
+  viewer.OnConnectClose = [&](TObject*) {
+    stateInHandler = std::to_string(viewer.Status()) + " " + std::to_string(viewer.RemoteDeskWidth()) + " " +
+                     viewer.RemoteHostName();
+  };
+  int invalidations = window.Invalidations();
+  viewer.DisConnect();
+  EXPECT_EQ(stateInHandler, "7 30 desk") << "the handler still sees the closing session";
+  EXPECT_EQ(viewer.Status(), VNCVersion);
+  EXPECT_EQ(viewer.RemoteDeskWidth(), 0);
+  EXPECT_EQ(viewer.RemoteHostName(), "");
+  EXPECT_EQ(viewer.Framebuffer(), nullptr);
+  EXPECT_GT(window.Invalidations(), invalidations);
+}
+
+// ---- Connecting, without a server script ----
+
+class ConnectTest : public LoopTest {
+ protected:
+  ConnectTest() {
+    viewer.OnConnectError = [this](TObject*, const std::string& t) { events.push_back("ConnectError(" + t + ")"); };
+    viewer.OnConnectClose = [this](TObject*) { events.push_back("ConnectClose"); };
+  }
+  void TearDown() override {
+    platform::net::SetHostResolverForTesting(nullptr);
+    viewer_.reset();
+    LoopTest::TearDown();
+  }
+  platform::HeadlessWindow window{100, 100};
+  platform::HeadlessClipboard clipboard;
+  platform::HeadlessBell bell;
+  std::unique_ptr<TQuarneTelorus> viewer_ = std::make_unique<TQuarneTelorus>(window, clipboard, bell);
+  TQuarneTelorus& viewer = *viewer_;
+  Events events;
+};
+
+TEST_F(ConnectTest, MissingServerOrPortIsReported) {
+  viewer.SetServer("   ");
+  viewer.SetPort(5900);
+  viewer.Connect();
+  viewer.SetServer("127.0.0.1");
+  viewer.SetPort(0);
+  viewer.Connect();
+  EXPECT_EQ(events, (Events{"ConnectError(Server Address Is Not Set!)", "ConnectError(Server Port Is Not Set!)"}));
+  EXPECT_EQ(viewer.Status(), VNCDisConnected);
+}
+
+TEST_F(ConnectTest, RefusedConnectionReportsTheErrorThenCloses) {
+  viewer.SetServer("127.0.0.1");
+  viewer.SetPort(UnusedPort());
+  viewer.Connect();
+  ASSERT_TRUE(RunLoopUntil([&] { return events.size() >= 2; }));
+  EXPECT_EQ(events, (Events{"ConnectError(Connect Error!Error Number:10061)", "ConnectClose"}));
+  EXPECT_EQ(viewer.Status(), VNCVersion);
+}
+
+TEST_F(ConnectTest, FailedLookupIsReported) {
+  platform::net::SetHostResolverForTesting(
+      [](const std::string&, bool, platform::net::HostEntry*) { return platform::net::kWsaHostNotFound; });
+  viewer.SetServer("nowhere.example");
+  viewer.SetPort(5900);
+  viewer.Connect();
+  ASSERT_TRUE(RunLoopUntil([&] { return !events.empty(); }));
+  EXPECT_EQ(events, (Events{"ConnectError(Dns Lookup Error!)"}));
+  EXPECT_EQ(viewer.Status(), VNCDisConnected);
+}
+
+}  // namespace
+}  // namespace telorus::test
