@@ -29,7 +29,7 @@ Xvfb "$display" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
 sleep 1
 # A desktop-like picture: gradients, flat panels, text and a photo-like area.
-convert -size 1920x1080 gradient:'#203050-#6080b0' \
+convert -font DejaVu-Sans -size 1920x1080 gradient:'#203050-#6080b0' \
   -fill '#f0f0f0' -draw 'rectangle 80,80 1100,760' \
   -fill '#d0d8e0' -draw 'rectangle 80,80 1100,110' \
   -fill black -pointsize 18 -draw "text 100,150 'Telorus benchmark: a window with some text in it'" \

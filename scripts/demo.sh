@@ -1,20 +1,48 @@
 #!/usr/bin/env bash
-# The main job: builds telorus-nc and shows it exchanging data with a local
-# echo server that this script starts on a free loopback port.
+# The main job: snapshots an RFB server's screen into a PNG with telorus-snap.
+#
+#   scripts/demo.sh [HOST:PORT [OUTPUT.png]]
+#
+# With no server given, it starts its own: Xvfb showing a test picture and
+# x11vnc serving it on a free loopback port, both stopped at the end. The
+# picture is written to telorus-demo.png (or OUTPUT.png).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/deps.sh
 cmake --preset linux >/dev/null
-cmake --build --preset linux --target telorus-nc telorus-echo-server
+cmake --build --preset linux --target telorus-snap
 
-bin=build/linux
-port_file=$(mktemp)
-"$bin/tests/support/telorus-echo-server" --port-file "$port_file" &
-server=$!
-trap 'kill $server 2>/dev/null || true; rm -f "$port_file"' EXIT
-for _ in $(seq 50); do [ -s "$port_file" ] && break; sleep 0.1; done
-port=$(cat "$port_file")
+target=${1:-}
+output=${2:-telorus-demo.png}
+pids=()
+work=$(mktemp -d)
+cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$work"; }
+trap cleanup EXIT
 
-echo "echo server on 127.0.0.1:$port; telorus-nc sends two lines and prints what comes back:"
-printf 'Hello from telorus-nc\nThe second line\n' | "$bin/apps/telorus-nc/telorus-nc" localhost "$port" --events
+if [ -z "$target" ]; then
+  display=:$((300 + RANDOM % 300))
+  Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  pids+=($!)
+  for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
+  # The test picture: colour bars, a gradient, text.
+  convert -font DejaVu-Sans -size 1024x768 gradient:'#0b1f3a-#3a7bd5' \
+    \( -size 1024x96 xc:red xc:orange xc:yellow xc:green xc:cyan xc:blue xc:magenta +append -resize 1024x96! \) \
+    -geometry +0+0 -composite \
+    -fill white -pointsize 48 -draw "text 60,300 'Telorus remote framebuffer viewer'" \
+    -pointsize 24 -draw "text 60,350 'snapshot taken through RFB 3.3 by telorus-snap'" \
+    "$work/picture.png"
+  DISPLAY=$display display -window root "$work/picture.png" >/dev/null 2>&1 &
+  pids+=($!)
+  port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  x11vnc -display "$display" -rfbport "$port" -listen 127.0.0.1 -rfbportv6 -1 -forever -shared \
+    -nocursor -noxrecord -nopw -quiet >/dev/null 2>&1 &
+  pids+=($!)
+  for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/"$port") 2>/dev/null && break; sleep 0.1; done
+  sleep 2  # x11vnc polls the screen: let it see the picture
+  target=127.0.0.1:$port
+  echo "demo server: x11vnc on Xvfb $display, $target"
+fi
+
+build/linux/apps/telorus-snap/telorus-snap "$target" -o "$output"
+echo "snapshot written to $output"

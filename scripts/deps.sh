@@ -6,10 +6,10 @@ set -euo pipefail
 packages=(
   # build and unit tests
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
-  libgtest-dev googletest netbase util-linux libpng-dev
+  libgtest-dev googletest netbase util-linux libpng-dev python3
   # real RFB servers and the X tools the integration tests compare against
   xvfb x11vnc tigervnc-standalone-server tigervnc-tools x11-apps x11-utils
-  x11-xserver-utils xdotool xclip imagemagick xterm
+  x11-xserver-utils xdotool xclip imagemagick xterm fonts-dejavu-core fontconfig
   # SOCKS proxies
   dante-server microsocks libio-socket-socks-perl
   # the benchmark's baseline client

@@ -33,7 +33,6 @@ std::string ToLocalLineEnds(const std::string& text) {
 }  // namespace
 
 void TQuarneTelorus::HandleDataAvailable(TObject*, std::uint16_t error) {
-  if (FStatus == VNCDisConnected && FSocket->State() != socket::wsConnected) return;
   std::uint8_t* space = FReceive.PrepareWrite(static_cast<std::size_t>(FReceiveChunk));
   if (!space) {
     Fail("Receive Buffer Overflow!");

@@ -107,7 +107,7 @@ DecodeResult RectangleDecoder::NextTile() {
   HextileState& tile = hextile_;
   const std::int32_t right = std::int32_t{rect_.x} + rect_.width;
   const std::int32_t bottom = std::int32_t{rect_.y} + rect_.height;
-  
+  if (tile.TileX >= right - 16 && tile.TileY >= bottom - 16) return DecodeResult::Finished;
   tile.TileX += 16;
   if (tile.TileX < right) {
     tile.HextileStage = 0;

@@ -52,6 +52,7 @@ class SessionTest : public LoopTest, public ::testing::WithParamInterface<Chunki
   bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds t = 10s) {
     return RunLoopUntil(done, t);
   }
+  void Settle() { RunLoopUntil([] { return false; }, 200ms); }
   bool Has(const std::string& e) const { return std::find(events.begin(), events.end(), e) != events.end(); }
   bool WaitEvent(const std::string& e) { return RunUntil([&] { return Has(e); }); }
   // The statuses only, in order.
@@ -222,6 +223,27 @@ TEST_P(SessionTest, EveryEncodingThroughTheEngine) {
   EXPECT_EQ(fb->Surface().GetPixel(15, 15), blue) << "untouched by later rectangles";
   EXPECT_TRUE(Has("Status(CopyRect Codec:0,0)"));
   EXPECT_EQ(window.Copies().size(), 5u);
+}
+
+TEST_P(SessionTest, FullHdRawUpdatesFollowEachOther) {
+  if (GetParam() != Chunking::Whole) GTEST_SKIP() << "16 MB in small pieces would take minutes; small rectangles cover the splits";
+  auto fmt = rfb::TrueColour32();
+  NoAuthHandshake(fmt, 1920, 1080);
+  std::vector<std::uint32_t> first(1920 * 1080), second(1920 * 1080);
+  for (std::size_t i = 0; i < first.size(); ++i) {
+    first[i] = rfb::Rgb(static_cast<std::uint32_t>(i % 251), static_cast<std::uint32_t>(i / 1920 % 256), 7);
+    second[i] = rfb::Rgb(3, static_cast<std::uint32_t>(i % 199), static_cast<std::uint32_t>(i % 256));
+  }
+  server.Send(rfb::UpdateHeader(1) + rfb::RectHeader(0, 0, 1920, 1080, 0) + rfb::RawPixels(fmt, first));
+  server.Send(rfb::UpdateHeader(1) + rfb::RectHeader(0, 0, 1920, 1080, 0) + rfb::RawPixels(fmt, second));
+  Go();
+  ASSERT_TRUE(RunUntil([&] { return updates >= 2; }, 30s));
+  Settle();
+  EXPECT_EQ(updates, 2);
+  const FrameBitmap* fb = viewer.Framebuffer();
+  for (int y : {0, 1, 539, 1079})
+    for (int x : {0, 1, 960, 1919})
+      EXPECT_EQ(fb->Surface().GetPixel(x, y), second[static_cast<std::size_t>(y) * 1920 + x]) << x << "," << y;
 }
 
 TEST_P(SessionTest, BellClipboardColourMapAndEmptyUpdates) {
