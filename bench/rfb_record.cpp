@@ -19,7 +19,12 @@
 #include <cstring>
 #include <string>
 
+#include "blocking_io.h"
+
 namespace {
+
+using telorus::bench::ReadAll;
+using telorus::bench::WriteAll;
 
 int Connect(int port) {
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -29,28 +34,6 @@ int Connect(int port) {
   sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) return -1;
   return fd;
-}
-
-bool ReadAll(int fd, void* buf, std::size_t n) {
-  auto* p = static_cast<char*>(buf);
-  while (n > 0) {
-    ssize_t r = ::recv(fd, p, n, 0);
-    if (r <= 0) return false;
-    p += r;
-    n -= static_cast<std::size_t>(r);
-  }
-  return true;
-}
-
-bool WriteAll(int fd, const void* buf, std::size_t n) {
-  auto* p = static_cast<const char*>(buf);
-  while (n > 0) {
-    ssize_t r = ::send(fd, p, n, MSG_NOSIGNAL);
-    if (r <= 0) return false;
-    p += r;
-    n -= static_cast<std::size_t>(r);
-  }
-  return true;
 }
 
 void PutBe32(unsigned char* p, std::uint32_t v) {

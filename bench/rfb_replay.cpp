@@ -16,30 +16,14 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+
+#include "blocking_io.h"
 #include <thread>
 
 namespace {
 
-bool ReadAll(int fd, void* buf, std::size_t n) {
-  auto* p = static_cast<char*>(buf);
-  while (n > 0) {
-    ssize_t r = ::recv(fd, p, n, 0);
-    if (r <= 0) return false;
-    p += r;
-    n -= static_cast<std::size_t>(r);
-  }
-  return true;
-}
-
-bool WriteAll(int fd, const char* p, std::size_t n) {
-  while (n > 0) {
-    ssize_t r = ::send(fd, p, n, MSG_NOSIGNAL);
-    if (r <= 0) return false;
-    p += r;
-    n -= static_cast<std::size_t>(r);
-  }
-  return true;
-}
+using telorus::bench::ReadAll;
+using telorus::bench::WriteAll;
 
 std::uint32_t Be32(const std::string& s, std::size_t at) {
   auto b = [&](std::size_t i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(s[at + i])); };

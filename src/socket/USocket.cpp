@@ -347,12 +347,16 @@ void TCustomUSocket::HandleBackgroundError(const std::exception& e) {
 
 // ---- Connecting ----
 
-bool TCustomUSocket::ResolveForConnect() {
+bool TCustomUSocket::ResolveRemote(bool forListen) {
   try {
     EnsureSocketLibrary();
     if (!FProtoResolved) {
       FProto = ResolveProto(FProtoStr);
-      FSocketType = FProto == 6 ? 1 : FProto == 17 ? 2 : 3;
+      // A listener is a datagram or a stream socket; a client may also be raw.
+      if (forListen)
+        FSocketType = FProto == 17 ? 2 : 1;
+      else
+        FSocketType = FProto == 6 ? 1 : FProto == 17 ? 2 : 3;
       FProtoResolved = true;
     }
     if (!FPortResolved) {
@@ -360,7 +364,7 @@ bool TCustomUSocket::ResolveForConnect() {
       FRemoteAddress.port = net::HostToNet16(FPortNum);
       FPortResolved = true;
     }
-    if (!FLocalPortResolved) {
+    if (!forListen && !FLocalPortResolved) {
       FLocalPortNum = ResolvePort(FLocalPortStr, FProtoStr);
       FLocalPortResolved = true;
     }
@@ -369,7 +373,7 @@ bool TCustomUSocket::ResolveForConnect() {
       FAddrResolved = true;
     }
   } catch (const std::exception& e) {
-    RaiseError(std::string("connect: ") + e.what());
+    RaiseError(std::string(forListen ? "listen: " : "connect: ") + e.what());
     return false;
   }
   return true;
@@ -392,7 +396,7 @@ void TCustomUSocket::Connect() {
   if (!FPortAssigned) return RaiseError("Connect: No Port Specified");
   if (!FAddrAssigned) return RaiseError("Connect: No IP Address Specified");
   if (!FProtoAssigned) return RaiseError("Connect: No Protocol Specified");
-  if (!ResolveForConnect()) return;
+  if (!ResolveRemote(false)) return;
 
   DiscardSendChain();
   FSocketHandle = net::Socket(FAddrFamily, FSocketType, FProto);

@@ -275,8 +275,9 @@ class TCustomUSocket : public TComponent {
   bool FTerminated = false;
 
  private:
-  // Resolution shared by Connect and Listen; false when reported.
-  bool ResolveForConnect();
+  // Resolves what is not resolved yet of Proto, Port, LocalPort (not for a
+  // listener) and Addr; false when the failure has been reported.
+  bool ResolveRemote(bool forListen);
   void ConnectDatagram();
   // Shared by Connect and Listen: ReportSocketError and false if the
   // registration failed.

@@ -62,26 +62,7 @@ void TCustomUSocket::Listen() {
   if (!FPortAssigned) return refuse("listen: port not assigned");
   if (!FProtoAssigned) return refuse("listen: protocol not assigned");
   if (!FAddrAssigned) return refuse("listen: address not assigned");
-  try {
-    EnsureSocketLibrary();
-    if (!FProtoResolved) {
-      FProto = ResolveProto(FProtoStr);
-      FSocketType = FProto == 17 ? 2 : 1;
-      FProtoResolved = true;
-    }
-    if (!FPortResolved) {
-      FPortNum = ResolvePort(FPortStr, FProtoStr);
-      FRemoteAddress.port = net::HostToNet16(FPortNum);
-      FPortResolved = true;
-    }
-    if (!FAddrResolved) {
-      FRemoteAddress.address = ResolveHost(FAddrStr);
-      FAddrResolved = true;
-    }
-  } catch (const std::exception& e) {
-    RaiseError(std::string("listen: ") + e.what());
-    return;
-  }
+  if (!ResolveRemote(true)) return;
   DiscardSendChain();
   FSocketHandle = net::Socket(FAddrFamily, FSocketType, FProto);
   if (FSocketHandle == INVALID_SOCKET) {
