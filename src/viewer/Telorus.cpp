@@ -177,7 +177,8 @@ void TQuarneTelorus::DoConnectError(const std::string& text) {
 bool TQuarneTelorus::SocketConnected() const { return FSocket && FSocket->State() == wsConnected; }
 
 void TQuarneTelorus::Send(const void* data, std::size_t length) {
-  FSocket->Send(data, static_cast<std::int32_t>(length));
+  // Client messages go out only over an open connection.
+  if (SocketConnected()) FSocket->Send(data, static_cast<std::int32_t>(length));
 }
 
 void TQuarneTelorus::SendClientInit() {
@@ -244,7 +245,7 @@ void TQuarneTelorus::CheckLocalClipboard() {
   std::uint8_t head[8] = {6, 0, 0, 0};
   WriteU32BE(head + 4, static_cast<std::uint32_t>(text.size() + 1));
   Send(head, 8);
-  FSocket->Send(text.c_str(), static_cast<std::int32_t>(text.size() + 1));
+  Send(text.c_str(), text.size() + 1);
 }
 
 // ---- Display ----

@@ -152,6 +152,13 @@ class TQuarneTelorus : public TComponent {
   std::int32_t ReceiveChunk() const { return FReceiveChunk; }
   void SetReceiveChunk(std::int32_t bytes) { FReceiveChunk = bytes < 1 ? 1 : bytes; }
 
+  // Hands bytes to the engine as if the socket had just delivered them, with
+  // the engine in `state` (for fuzzing and replay tools; a host never calls
+  // this). Messages the engine sends meanwhile go nowhere unless the socket
+  // is connected.
+  void InjectReceived(const void* data, std::size_t length);
+  void SetStatusForTesting(TxVNCConnectStatus state) { FStatus = state; }
+
   // Paints the whole picture (the window's paint message).
   void Paint();
   // Copies one finished rectangle to the window.

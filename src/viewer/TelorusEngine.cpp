@@ -44,6 +44,15 @@ void TQuarneTelorus::HandleDataAvailable(TObject*, std::uint16_t error) {
   ProcessBuffer(got);
 }
 
+void TQuarneTelorus::InjectReceived(const void* data, std::size_t length) {
+  if (length == 0) return;
+  if (!FReceive.Append(data, length)) {
+    Fail("Receive Buffer Overflow!");
+    return;
+  }
+  ProcessBuffer(static_cast<std::int32_t>(length));
+}
+
 void TQuarneTelorus::ProcessBuffer(std::int32_t bytesThisEvent) {
   for (;;) {
     bool progressed = false;
