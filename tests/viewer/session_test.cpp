@@ -306,6 +306,30 @@ TEST_P(SessionTest, UpdateRequestsAreFullThenIncremental) {
   EXPECT_EQ(server.Received().substr(21), rfb::UpdateRequest(false, 30, 20) + rfb::UpdateRequest(true, 30, 20));
 }
 
+TEST_P(SessionTest, TimerSendsUpdateRequestsAndTheLocalClipboard) {
+  if (GetParam() != Chunking::Whole) GTEST_SKIP() << "the timer does not depend on how bytes arrive";
+  NoAuthHandshake(rfb::TrueColour32(), 30, 20);
+  server.Expect(10 + 8 + 6 + 10);
+  clipboard.SetText("hello");
+  Go();
+  ASSERT_TRUE(WaitEvent("Connected"));
+  viewer.SetFrameUpdateDelay(30);
+  viewer.SetRequestFreames(true);
+  // The first tick: a full update request, then the clipboard text with its NUL.
+  ASSERT_TRUE(RunUntil([&] { return server.Received().size() >= 21 + 10 + 8 + 6 + 10; }));
+  std::string sent = server.Received().substr(21);
+  EXPECT_EQ(sent.substr(0, 10), rfb::UpdateRequest(false, 30, 20));
+  EXPECT_EQ(sent.substr(10, 14), rfb::U8(6) + std::string(3, '\0') + rfb::Be32(6) + std::string("hello\0", 6));
+  EXPECT_EQ(sent.substr(24, 10), rfb::UpdateRequest(true, 30, 20)) << "the text is sent once";
+
+  // A delay of 0 stops the ticks.
+  viewer.SetFrameUpdateDelay(0);
+  RunUntil([] { return false; }, 100ms);
+  std::size_t before = server.Received().size();
+  RunUntil([] { return false; }, 150ms);
+  EXPECT_EQ(server.Received().size(), before);
+}
+
 TEST_P(SessionTest, DisconnectClearsTheSession) {
   NoAuthHandshake(rfb::TrueColour32(), 30, 20);
   Go();
