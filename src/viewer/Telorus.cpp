@@ -339,22 +339,22 @@ std::int32_t ClampOffset(std::int32_t value, std::int32_t frame, std::int32_t cl
 }
 }  // namespace
 
-void TQuarneTelorus::SetxPosition(std::int32_t value) {
-  FxPosition = ClampOffset(value, FFrameWidth, FWindow.ClientWidth());
+void TQuarneTelorus::SetOffset(platform::ScrollBarKind bar, std::int32_t value) {
+  const bool horizontal = bar == platform::ScrollBarKind::Horizontal;
+  std::int32_t& offset = horizontal ? FxPosition : FyPosition;
+  offset = horizontal ? ClampOffset(value, FFrameWidth, FWindow.ClientWidth())
+                      : ClampOffset(value, FFrameHeight, FWindow.ClientHeight());
   if (FStretch) return;
-  if (FWindow.ScrollBar(platform::ScrollBarKind::Horizontal).visible)
-    FWindow.SetScrollPosition(platform::ScrollBarKind::Horizontal, FxPosition);
+  // With its scroll bar shown, the bar scrolls the view; without, the whole
+  // picture is copied again at the new offset.
+  if (FWindow.ScrollBar(bar).visible)
+    FWindow.SetScrollPosition(bar, offset);
   else
     Paint();
 }
 
-void TQuarneTelorus::SetyPosition(std::int32_t value) {
-  FyPosition = ClampOffset(value, FFrameHeight, FWindow.ClientHeight());
-  if (FStretch) return;
-  if (FWindow.ScrollBar(platform::ScrollBarKind::Vertical).visible)
-    FWindow.SetScrollPosition(platform::ScrollBarKind::Vertical, FyPosition);
-  else
-    Paint();
-}
+void TQuarneTelorus::SetxPosition(std::int32_t value) { SetOffset(platform::ScrollBarKind::Horizontal, value); }
+
+void TQuarneTelorus::SetyPosition(std::int32_t value) { SetOffset(platform::ScrollBarKind::Vertical, value); }
 
 }  // namespace telorus::viewer

@@ -206,6 +206,7 @@ class TQuarneTelorus : public TComponent {
   void SessionStartDisplay();
   void SessionCloseDisplay();
   void RefreshOffsetsFromScrollBars();
+  void SetOffset(platform::ScrollBarKind bar, std::int32_t value);
 
   platform::Window& FWindow;
   platform::Clipboard& FClipboard;

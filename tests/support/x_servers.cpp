@@ -192,6 +192,7 @@ XvfbServer::XvfbServer(int width, int height, int depth) : display_(FreeDisplayN
 
 X11VncServer::X11VncServer(int width, int height, int depth, const std::string& password)
     : xvfb_(width, height, depth) {
+  display_ = xvfb_.Display();
   if (!xvfb_.Ok()) {
     problem_ = "Xvfb did not start";
     return;
@@ -215,8 +216,8 @@ X11VncServer::X11VncServer(int width, int height, int depth, const std::string& 
 }
 
 XvncServer::XvncServer(int width, int height, int depth, const std::string& password,
-                       const std::string& desktopName)
-    : display_(FreeDisplayNumber()) {
+                       const std::string& desktopName) {
+  display_ = FreeDisplayNumber();
   port_ = UnusedPort();
   std::vector<std::string> argv = {"Xvnc", ":" + std::to_string(display_), "-geometry",
                                    std::to_string(width) + "x" + std::to_string(height), "-depth",

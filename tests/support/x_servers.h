@@ -49,42 +49,41 @@ class XvfbServer {
   bool ok_ = false;
 };
 
-// x11vnc on its own Xvfb. An empty password means no authentication.
-class X11VncServer {
+// What the tests need of a running RFB server.
+class RfbServer {
  public:
-  X11VncServer(int width, int height, int depth, const std::string& password = "");
   bool Ok() const { return ok_; }
   std::uint16_t Port() const { return port_; }
-  int Display() const { return xvfb_.Display(); }
+  int Display() const { return display_; }
   // Why the server is not usable, when Ok() is false.
   const std::string& Problem() const { return problem_; }
 
- private:
-  XvfbServer xvfb_;
-  Process vnc_;
+ protected:
+  int display_ = 0;
   std::uint16_t port_ = 0;
   bool ok_ = false;
   std::string problem_;
   std::string passwordFile_;
 };
 
+// x11vnc on its own Xvfb. An empty password means no authentication.
+class X11VncServer : public RfbServer {
+ public:
+  X11VncServer(int width, int height, int depth, const std::string& password = "");
+
+ private:
+  XvfbServer xvfb_;
+  Process vnc_;
+};
+
 // TigerVNC's Xvnc: an X server and RFB server in one.
-class XvncServer {
+class XvncServer : public RfbServer {
  public:
   XvncServer(int width, int height, int depth, const std::string& password = "",
              const std::string& desktopName = "telorus-test");
-  bool Ok() const { return ok_; }
-  std::uint16_t Port() const { return port_; }
-  int Display() const { return display_; }
-  const std::string& Problem() const { return problem_; }
 
  private:
-  int display_;
   Process process_;
-  std::uint16_t port_ = 0;
-  bool ok_ = false;
-  std::string problem_;
-  std::string passwordFile_;
 };
 
 // The root window as the X server holds it, as colour values (red in bits
