@@ -262,6 +262,17 @@ TEST_P(SessionTest, BellClipboardColourMapAndEmptyUpdates) {
   EXPECT_EQ(viewer.Framebuffer()->Surface().GetPixel(0, 0), rfb::Rgb(1, 2, 3)) << "the colour map entries were skipped";
 }
 
+TEST_P(SessionTest, UnknownMessageTypeDropsWhatIsBuffered) {
+  auto fmt = rfb::TrueColour32();
+  NoAuthHandshake(fmt, 4, 4);
+  server.Send(rfb::U8(9) + "garbage that cannot be framed").Pause(50ms);
+  server.Send(rfb::UpdateHeader(1) + rfb::RectHeader(1, 1, 1, 1, 0) + rfb::RawPixels(fmt, {rfb::Rgb(5, 6, 7)}));
+  Go();
+  ASSERT_TRUE(RunUntil([&] { return updates == 1; }));
+  EXPECT_EQ(viewer.Framebuffer()->Surface().GetPixel(1, 1), rfb::Rgb(5, 6, 7));
+  EXPECT_TRUE(viewer.IsSessionRunning());
+}
+
 TEST_P(SessionTest, LongDesktopNameIsReadWhole) {
   std::string name(300, 'n');
   name[299] = 'Z';
