@@ -17,7 +17,7 @@ runs=${2:-3}
 
 scripts/deps.sh >/dev/null
 cmake --preset linux >/dev/null
-cmake --build --preset linux --target rfb-record rfb-replay telorus-bench-client baseline-vncclient >/dev/null
+cmake --build --preset linux --target rfb-record rfb-replay telorus-bench-client baseline-vncclient raw-paths >/dev/null
 bin=build/linux/bench
 work=$(mktemp -d)
 pids=()
@@ -79,3 +79,7 @@ for spec in "raw 0" "rre 2" "corre 4" "hextile 5" "raw-8bit 0 8bit" "hextile-8bi
   ratio=$(awk -v a="$tm" -v b="$bm" 'BEGIN { if (b > 0) printf "%.2f", a/b; else print "n/a" }')
   printf '%-14s %12s %12s %8s %14s\n' "$name" "$tm fps" "$bm fps" "$ratio" "${s[0]} fps"
 done
+
+echo
+echo "Raw pixels drawn one call per pixel against whole rows converted into memory:"
+"$bin/raw-paths"
