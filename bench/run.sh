@@ -62,8 +62,8 @@ run_client() { # recording repeat extra-args client...
 }
 
 printf '%-14s %12s %12s %8s %14s\n' encoding telorus baseline ratio telorus-256B
-for spec in "raw 0" "rre 2" "corre 4" "hextile 5" "raw-8bit 0 8bit" "hextile-8bit 5 8bit"; do
-  set -- $spec
+for entry in "raw 0" "rre 2" "corre 4" "hextile 5" "raw-8bit 0 8bit" "hextile-8bit 5 8bit"; do
+  set -- $entry
   name=$1 enc=$2 mode=${3:-}
   rec="$work/$name.rec"
   "$bin/rfb-record" --port "$port" --encoding "$enc" ${mode:+--8bit} --requests 10 -o "$rec" 2>/dev/null

@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "test_encoder.h"
 #include "viewer/receive_buffer.h"
 
 namespace telorus::viewer {
@@ -16,18 +17,7 @@ using Path = PixelConverter::Path;
 
 PixelFormat Format(int bpp, int red, int green, int blue, int redShift, int greenShift,
                    int blueShift, bool bigEndian = false) {
-  PixelFormat format;
-  format.bitsPerPixel = static_cast<std::uint8_t>(bpp);
-  format.depth = static_cast<std::uint8_t>(bpp);
-  format.bigEndian = bigEndian ? 1 : 0;
-  format.trueColour = 1;
-  format.redMax = static_cast<std::uint16_t>(red);
-  format.greenMax = static_cast<std::uint16_t>(green);
-  format.blueMax = static_cast<std::uint16_t>(blue);
-  format.redShift = static_cast<std::uint8_t>(redShift);
-  format.greenShift = static_cast<std::uint8_t>(greenShift);
-  format.blueShift = static_cast<std::uint8_t>(blueShift);
-  return format;
+  return test::TrueColour(bpp, red, green, blue, redShift, greenShift, blueShift, bigEndian);
 }
 
 Colour Rgb(std::uint32_t red, std::uint32_t green, std::uint32_t blue) {

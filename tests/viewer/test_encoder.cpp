@@ -8,6 +8,22 @@
 
 namespace telorus::viewer::test {
 
+PixelFormat TrueColour(int bpp, int red, int green, int blue, int redShift, int greenShift,
+                       int blueShift, bool bigEndian) {
+  PixelFormat format;
+  format.bitsPerPixel = static_cast<std::uint8_t>(bpp);
+  format.depth = static_cast<std::uint8_t>(bpp == 32 ? 24 : bpp);
+  format.bigEndian = bigEndian ? 1 : 0;
+  format.trueColour = 1;
+  format.redMax = static_cast<std::uint16_t>(red);
+  format.greenMax = static_cast<std::uint16_t>(green);
+  format.blueMax = static_cast<std::uint16_t>(blue);
+  format.redShift = static_cast<std::uint8_t>(redShift);
+  format.greenShift = static_cast<std::uint8_t>(greenShift);
+  format.blueShift = static_cast<std::uint8_t>(blueShift);
+  return format;
+}
+
 Colour ExpectedColour(const PixelFormat& format, std::uint32_t pixel) {
   const auto level = [pixel](unsigned shift, std::uint32_t max) {
     std::uint32_t value = pixel;

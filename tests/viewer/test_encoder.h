@@ -18,6 +18,10 @@ namespace telorus::viewer::test {
 using platform::Colour;
 using Bytes = std::vector<std::uint8_t>;
 
+// A true-colour format: bits per pixel, channel maxima and shifts.
+PixelFormat TrueColour(int bpp, int red, int green, int blue, int redShift, int greenShift,
+                       int blueShift, bool bigEndian);
+
 // The colour a pixel value stands for, worked out from the format field by
 // field (every channel scaled by its maximum).
 Colour ExpectedColour(const PixelFormat& format, std::uint32_t pixel);
