@@ -5,13 +5,14 @@
 #
 # With no server given, it starts its own: Xvfb showing a test picture and
 # x11vnc serving it on a free loopback port, both stopped at the end. The
-# picture is written to telorus-demo.png (or OUTPUT.png).
+# picture is written to telorus-demo.png (or OUTPUT.png). First, the socket
+# component alone: telorus-nc exchanges two lines with a local echo server.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/deps.sh
 cmake --preset linux >/dev/null
-cmake --build --preset linux --target telorus-snap
+cmake --build --preset linux --target telorus-snap telorus-nc telorus-echo-server
 
 target=${1:-}
 output=${2:-telorus-demo.png}
@@ -20,6 +21,15 @@ work=$(mktemp -d)
 cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$work"; }
 trap cleanup EXIT
 
+port_file="$work/echo-port"
+build/linux/tests/support/telorus-echo-server --port-file "$port_file" >/dev/null &
+pids+=($!)
+for _ in $(seq 50); do [ -s "$port_file" ] && break; sleep 0.1; done
+echo "== telorus-nc and an echo server on 127.0.0.1:$(cat "$port_file")"
+printf 'Hello from telorus-nc\nThe second line\n' |
+  build/linux/apps/telorus-nc/telorus-nc localhost "$(cat "$port_file")" --events
+
+echo "== telorus-snap"
 if [ -z "$target" ]; then
   display=:$((300 + RANDOM % 300))
   Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
