@@ -91,6 +91,7 @@ void PaintTestPicture(int display, int width, int height) {
                     " >/dev/null 2>&1 &";
   ASSERT_EQ(std::system(cmd.c_str()), 0);
   std::this_thread::sleep_for(1500ms);
+  std::remove(image.c_str());  // the root window keeps the picture
 }
 
 struct ServerCase {

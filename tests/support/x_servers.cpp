@@ -190,6 +190,10 @@ XvfbServer::XvfbServer(int width, int height, int depth) : display_(FreeDisplayN
   }
 }
 
+RfbServer::~RfbServer() {
+  if (!passwordFile_.empty()) ::unlink(passwordFile_.c_str());
+}
+
 X11VncServer::X11VncServer(int width, int height, int depth, const std::string& password)
     : xvfb_(width, height, depth) {
   display_ = xvfb_.Display();

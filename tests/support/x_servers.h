@@ -52,6 +52,10 @@ class XvfbServer {
 // What the tests need of a running RFB server.
 class RfbServer {
  public:
+  RfbServer() = default;
+  RfbServer(const RfbServer&) = delete;
+  RfbServer& operator=(const RfbServer&) = delete;
+  ~RfbServer();  // removes the password file
   bool Ok() const { return ok_; }
   std::uint16_t Port() const { return port_; }
   int Display() const { return display_; }
