@@ -286,23 +286,18 @@ class TCustomUSocket : public TComponent {
                      const char* name);
 };
 
-// SOCKS, line mode and the synchronous wait build on the core through these
-// classes; they add nothing yet.
-class TCustomSocksUSocket : public TCustomUSocket {
- public:
-  using TCustomUSocket::TCustomUSocket;
-};
+}  // namespace telorus::socket
 
-class TCustomLineUSocket : public TCustomSocksUSocket {
- public:
-  using TCustomSocksUSocket::TCustomSocksUSocket;
-};
+// The classes between the core and TUSocket, each in its own header. They are
+// part of this header: include "socket/USocket.h", not them.
+#define TELORUS_SOCKET_USOCKET_CORE 1
+#include "socket/USocketSocks.h"
+#include "socket/USocketLine.h"
+#include "socket/USocketSync.h"
 
-class TCustomSyncUSocket : public TCustomLineUSocket {
- public:
-  using TCustomLineUSocket::TCustomLineUSocket;
-};
+namespace telorus::socket {
 
+// The published socket: everything of the chain above, ready to use.
 class TUSocket final : public TCustomSyncUSocket {
  public:
   using TCustomSyncUSocket::TCustomSyncUSocket;

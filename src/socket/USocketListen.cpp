@@ -77,24 +77,27 @@ void TCustomUSocket::Listen() {
     }
   }
   if (net::Bind(FSocketHandle, FRemoteAddress) != 0) {
-    int e = net::LastError();
-    SocketHandle failed = FSocketHandle;
-    FSocketHandle = INVALID_SOCKET;
-    net::CloseSocket(failed);
-    net::SetLastError(e);
-    ReportSocketError("Bind");
+    // The handle is closed once the report is done, also when the report
+    // raises.
+    auto closeHandle = [this] {
+      if (FSocketHandle == INVALID_SOCKET) return;
+      net::CloseSocket(FSocketHandle);
+      FSocketHandle = INVALID_SOCKET;
+    };
+    try {
+      ReportSocketError("Bind");
+    } catch (...) {
+      closeHandle();
+      throw;
+    }
+    closeHandle();
     return;
   }
   ChangeState(wsBound);
   if (FSocketType == 2 && FMultiCast) {
     // The membership request: the group, then the interface.
-    std::uint32_t request[2] = {net::InetAddr(FMultiCastAddrStr), 0};
-    try {
-      request[1] = ResolveHost(FAddrStr);
-    } catch (const std::exception& e) {
-      RaiseError(e.what());
-      return;
-    }
+    // A resolver failure passes to the caller as it is.
+    std::uint32_t request[2] = {net::InetAddr(FMultiCastAddrStr), ResolveHost(FAddrStr)};
     if (net::SetSockOpt(FSocketHandle, net::IpprotoIp(), net::OptAddMembership(), request, sizeof request) != 0) {
       ReportSocketError("setsockopt(IP MULTICAST)");
       return;

@@ -61,6 +61,7 @@ TQuarneTelorus::TQuarneTelorus(platform::Window& window, platform::Clipboard& cl
   FSocket->OnSessionClosed = MethodEvent(this, &TQuarneTelorus::HandleSessionClosed);
   FSocket->OnDnsLookupDone = MethodEvent(this, &TQuarneTelorus::HandleDnsLookupDone);
   FSocket->SendBlockSize = 0xFFFF;
+  FSocket->SetLineMode(false);  // the session reads raw bytes
   FUpdateTimer.Sender = this;
   FUpdateTimer.OnTimer = MethodEvent(this, &TQuarneTelorus::UpdateTick);
   FWindow.SetCursorShape(-3);  // cross-hair
