@@ -7,6 +7,7 @@
 #include "socket/SocketLibrary.h"
 #include "socket/USockBuf.h"
 #include "socket/USocket.h"
+#include "support/raised.h"
 
 namespace telorus::socket {
 namespace {
@@ -77,14 +78,7 @@ TEST(ResolveTest, PortsNumbersServicesAndErrors) {
   EXPECT_EQ(ResolvePort("70000", "tcp"), 70000 & 0xFFFF);
   EXPECT_EQ(ResolvePort("http", "tcp"), 80) << "from the services table";
   EXPECT_EQ(ResolvePort(" ssh ", " tcp "), 22);
-  auto message = [](auto f) {
-    try {
-      f();
-    } catch (const ESocketException& e) {
-      return std::string(e.what());
-    }
-    return std::string("no exception");
-  };
+  auto message = test::RaisedMessage;
   EXPECT_EQ(message([] { ResolvePort("", "tcp"); }), "USocketResolvePort: Invalid Port.");
   EXPECT_EQ(message([] { ResolvePort(std::string(32, '1'), "tcp"); }), "USocketResolvePort: Invalid Port.");
   EXPECT_EQ(message([] { ResolvePort("80", ""); }), "USocketResolvePort: Invalid Proto.");

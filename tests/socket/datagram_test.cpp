@@ -6,6 +6,7 @@
 
 #include "platform/net.h"
 #include "socket_fixture.h"
+#include "support/raised.h"
 
 namespace telorus::test {
 namespace {
@@ -22,14 +23,7 @@ class DatagramTest : public SocketTest {
     s.SetPort(port);
     s.Listen();
   }
-  static std::string Message(const std::function<void()>& f) {
-    try {
-      f();
-    } catch (const ESocketException& e) {
-      return e.what();
-    }
-    return "accepted";
-  }
+  static std::string Message(const std::function<void()>& f) { return RaisedMessage(f); }
 };
 
 TEST_F(DatagramTest, EachAcceptedConnectionIsAdoptedByAFreshSocket) {

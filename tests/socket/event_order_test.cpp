@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "socket_fixture.h"
+#include "support/raised.h"
 
 namespace telorus::test {
 namespace {
@@ -161,14 +162,7 @@ TEST_F(EventOrderTest, SettersRefuseWhileOpenButAcceptTheSameText) {
   ConnectPeer();
   EXPECT_NO_THROW(sock->SetPort(listener.PortText()));
   EXPECT_NO_THROW(sock->SetAddr("127.0.0.1"));
-  auto refused = [&](auto f) {
-    try {
-      f();
-    } catch (const ESocketException& e) {
-      return std::string(e.what());
-    }
-    return std::string("accepted");
-  };
+  auto refused = RaisedMessage;
   EXPECT_EQ(refused([&] { sock->SetPort("1"); }), "Cannot change Port if not closed");
   EXPECT_EQ(refused([&] { sock->SetAddr("10.0.0.1"); }), "Cannot change Addr if not closed");
   EXPECT_EQ(refused([&] { sock->SetProto("udp"); }), "Cannot change Proto if not closed");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "socket_fixture.h"
+#include "support/raised.h"
 
 namespace telorus::test {
 namespace {
@@ -62,14 +63,7 @@ TEST_F(ListenTest, PortInUseReportsBind10048) {
 }
 
 TEST_F(ListenTest, ConfigurationAndStateErrors) {
-  auto message = [](auto f) {
-    try {
-      f();
-    } catch (const ESocketException& e) {
-      return std::string(e.what());
-    }
-    return std::string("accepted");
-  };
+  auto message = RaisedMessage;
   EXPECT_EQ(message([&] { sock->Listen(); }), "Error 10022 in function listen: port not assigned\r\nInvalid argument");
   EXPECT_EQ(message([&] { sock->Accept(); }), "Error 10022 in function not a listening socket\r\nInvalid argument");
   EXPECT_EQ(message([&] { sock->Dup(INVALID_SOCKET); }), "Error 10022 in function Dup\r\nInvalid argument");

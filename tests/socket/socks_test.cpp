@@ -8,6 +8,7 @@
 
 #include "platform/net.h"
 #include "socket_fixture.h"
+#include "support/raised.h"
 #include "support/resolver_confinement.h"
 #include "support/scripted_server.h"
 #include "support/socks_proxies.h"
@@ -375,14 +376,7 @@ TEST_F(SocksTest, Socks4DestinationThatCannotBeResolvedLocally) {
 // ---- Configuration ----
 
 TEST_F(SocksTest, PropertySettersAndRefusals) {
-  auto message = [](auto f) {
-    try {
-      f();
-    } catch (const ESocketException& e) {
-      return std::string(e.what());
-    }
-    return std::string("accepted");
-  };
+  auto message = RaisedMessage;
   EXPECT_EQ(sock->SocksLevel(), "5");
   sock->SetSocksLevel("4a");
   EXPECT_EQ(sock->SocksLevel(), "4A");
@@ -414,14 +408,7 @@ TEST_F(SocksTest, SettersRefuseWhileOpen) {
   proxy.Start();
   Through(proxy.Port(), "5", "127.0.0.1", "85");
   sock->Connect();
-  auto message = [](auto f) {
-    try {
-      f();
-    } catch (const ESocketException& e) {
-      return std::string(e.what());
-    }
-    return std::string("accepted");
-  };
+  auto message = RaisedMessage;
   EXPECT_EQ(message([&] { sock->SetSocksLevel("4"); }), "Can't change socks level if not closed");
   EXPECT_EQ(message([&] { sock->SetSocksServer("127.0.0.2"); }), "Can't change socks server if not closed");
   EXPECT_EQ(message([&] { sock->SetSocksPort("1"); }), "Can't change socks port if not closed");
@@ -443,14 +430,7 @@ TEST_F(SocksTest, BlankServerConnectsDirectly) {
 }
 
 TEST_F(SocksTest, OverLongFieldsAreRefusedBeforeConnecting) {
-  auto message = [](auto f) {
-    try {
-      f();
-    } catch (const ESocketException& e) {
-      return std::string(e.what());
-    }
-    return std::string("accepted");
-  };
+  auto message = RaisedMessage;
   const std::string longName(256, 'n');
   Through(UnusedPort(), "5", longName, "80");
   EXPECT_EQ(message([&] { sock->Connect(); }), "connect: socks destination name longer than 255 bytes");
