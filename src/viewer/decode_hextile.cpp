@@ -13,6 +13,25 @@ DecodeResult RectangleDecoder::DecodeHextile(ReceiveBuffer& buffer, FrameBitmap&
   // A rectangle without area has no tiles, and so no data.
   if (rect_.width == 0 || rect_.height == 0) return DecodeResult::Finished;
 
+  // Pieces are decoded one after another for as long as they are buffered,
+  // rather than one per call: a tile is two or three small pieces, and the
+  // trip back to the engine between them would cost more than the piece. A
+  // call that decoded something reports PieceDone, so NeedMore still means
+  // that nothing was taken.
+  bool decodedAny = false;
+  for (;;) {
+    const DecodeResult result = HextilePiece(buffer, frame, pixels);
+    if (result == DecodeResult::PieceDone) {
+      decodedAny = true;
+      continue;
+    }
+    if (result == DecodeResult::NeedMore && decodedAny) return DecodeResult::PieceDone;
+    return result;
+  }
+}
+
+DecodeResult RectangleDecoder::HextilePiece(ReceiveBuffer& buffer, FrameBitmap& frame,
+                                            const PixelConverter& pixels) {
   switch (hextile_.HextileStage) {
     case 0: {
       std::uint8_t subencoding = 0;

@@ -1,5 +1,7 @@
 #include "viewer/decoders.h"
 
+#include <algorithm>
+
 #include "viewer/big_endian.h"
 #include "viewer/frame_bitmap.h"
 #include "viewer/pixel_format.h"
@@ -16,6 +18,9 @@ void RectangleDecoder::BeginRectangle(const RectangleHeader& header) {
   rect_ = header;
   failure_.clear();
   switch (header.encoding) {
+    case kEncodingRaw:
+      rawRowsDone_ = 0;
+      break;
     case kEncodingRRE:
     case kEncodingCoRRE:
       rre_.RreStage = 0;
@@ -66,17 +71,26 @@ bool RectangleDecoder::Fits(const ReceiveBuffer& buffer, std::uint64_t size, con
   return false;
 }
 
-// Raw: the whole rectangle's pixel data is taken in one piece and drawn.
+// Raw: the pixel data is taken a band of whole rows at a time, as the rows
+// arrive. A part of a row is left in the buffer until the row is complete.
+// Rows are drawn while their bytes are fresh in the cache, and a rectangle of
+// any size decodes with a receive buffer of one row (256 KiB at most).
 DecodeResult RectangleDecoder::DecodeRaw(ReceiveBuffer& buffer, FrameBitmap& frame,
                                          const PixelConverter& pixels) {
-  const std::uint64_t size = std::uint64_t{rect_.width} * rect_.height *
-                             static_cast<std::uint64_t>(pixels.BytesPerPixel());
-  if (!Fits(buffer, size, "Raw rectangle")) return DecodeResult::Failed;
-  const std::uint8_t* data = buffer.PeekView(static_cast<std::size_t>(size));
-  if (data == nullptr) return DecodeResult::NeedMore;
-  frame.PlotRawPixels(pixels, data, rect_.x, rect_.y, rect_.width, rect_.height);
-  buffer.Discard(static_cast<std::size_t>(size));
-  return DecodeResult::Finished;
+  const std::size_t rowBytes =
+      std::size_t{rect_.width} * static_cast<std::size_t>(pixels.BytesPerPixel());
+  const std::uint32_t rowsLeft = rect_.height - rawRowsDone_;
+  if (rowBytes == 0 || rowsLeft == 0) return DecodeResult::Finished;
+  if (!Fits(buffer, rowBytes, "Raw row")) return DecodeResult::Failed;
+  const auto rows =
+      static_cast<std::uint32_t>(std::min<std::size_t>(rowsLeft, buffer.Unread() / rowBytes));
+  if (rows == 0) return DecodeResult::NeedMore;
+  const std::size_t size = rows * rowBytes;
+  frame.PlotRawPixels(pixels, buffer.PeekView(size), rect_.x,
+                      std::int64_t{rect_.y} + rawRowsDone_, rect_.width, rows);
+  buffer.Discard(size);
+  rawRowsDone_ += rows;
+  return rawRowsDone_ == rect_.height ? DecodeResult::Finished : DecodeResult::PieceDone;
 }
 
 // CopyRect: source position, then a block copy within the framebuffer.

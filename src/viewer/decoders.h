@@ -19,8 +19,9 @@
 //
 // Each step peeks before it takes: `NeedMore` (-1) means the next piece is
 // not wholly buffered and nothing of it was taken; `PieceDone` (0) a piece was
-// decoded; `Finished` (1) the rectangle is done. Raw and CopyRect finish in
-// one step. `Failed` is returned, having taken nothing, when the current
+// decoded; `Finished` (1) the rectangle is done. Raw takes the whole rows
+// that are buffered in each step (a piece is a band of rows); CopyRect
+// finishes in one step. `Failed` is returned, having taken nothing, when the current
 // pixel format cannot be decoded or a piece could never fit in the receive
 // buffer; the session cannot continue in step with the server then.
 //
@@ -124,6 +125,8 @@ class RectangleDecoder {
                          bool compact);
   DecodeResult DecodeHextile(ReceiveBuffer& buffer, FrameBitmap& frame,
                              const PixelConverter& pixels);
+  DecodeResult HextilePiece(ReceiveBuffer& buffer, FrameBitmap& frame,
+                            const PixelConverter& pixels);
   DecodeResult HextileTileBody(ReceiveBuffer& buffer, FrameBitmap& frame,
                                const PixelConverter& pixels);
   DecodeResult HextileSubrects(ReceiveBuffer& buffer, FrameBitmap& frame,
@@ -135,6 +138,7 @@ class RectangleDecoder {
   bool Fits(const ReceiveBuffer& buffer, std::uint64_t size, const char* what);
 
   RectangleHeader rect_;
+  std::uint32_t rawRowsDone_ = 0;  // Raw: rows of the current rectangle drawn
   RreState rre_;
   HextileState hextile_;
   CopyRectNotice copyRectNotice_;

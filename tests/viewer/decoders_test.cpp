@@ -330,17 +330,50 @@ class PartialData : public ::testing::Test {
   std::unique_ptr<FrameBitmap> frame_;
 };
 
-TEST_F(PartialData, RawIsDrawnOnlyWhenItsLastByteIsIn) {
-  const EncodedRect raw = EncodeRaw(Rect(2, 2, 3, 3), format_, std::vector<std::uint32_t>(9, 0xFFFFFF));
+TEST_F(PartialData, RawIsDrawnAWholeRowAtATime) {
+  std::vector<std::uint32_t> colours(9, 0xFFFFFF);
+  colours[3] = colours[4] = colours[5] = 0x123456;
+  const EncodedRect raw = EncodeRaw(Rect(2, 2, 3, 3), format_, colours);
+  const std::size_t row = 3 * 4;
   decoder_.BeginRectangle(raw.header);
-  Give(raw.body, 0, raw.body.size() - 1);
+  Give(raw.body, 0, row - 1);
   EXPECT_EQ(Step(), DecodeResult::NeedMore);
-  EXPECT_EQ(buffer_.Unread(), raw.body.size() - 1);
+  EXPECT_EQ(buffer_.Unread(), row - 1);
   EXPECT_EQ(frame_->Surface().GetPixel(2, 2), 0u);
+  // The first row and a part of the second: only the first is taken.
+  Give(raw.body, row - 1, row + 5);
+  EXPECT_EQ(Step(), DecodeResult::PieceDone);
+  EXPECT_EQ(buffer_.Unread(), 5u);
+  EXPECT_EQ(frame_->Surface().GetPixel(4, 2), 0xFFFFFFu);
+  EXPECT_EQ(frame_->Surface().GetPixel(2, 3), 0u);
+  EXPECT_EQ(Step(), DecodeResult::NeedMore);
+  Give(raw.body, row + 5, raw.body.size() - 1);
+  EXPECT_EQ(Step(), DecodeResult::PieceDone);
+  EXPECT_EQ(frame_->Surface().GetPixel(2, 3), 0x563412u);
+  EXPECT_EQ(frame_->Surface().GetPixel(4, 4), 0u);
   Give(raw.body, raw.body.size() - 1, raw.body.size());
   EXPECT_EQ(Step(), DecodeResult::Finished);
   EXPECT_EQ(frame_->Surface().GetPixel(4, 4), 0xFFFFFFu);
   EXPECT_EQ(buffer_.Unread(), 0u);
+}
+
+TEST_F(PartialData, RawRectangleLargerThanTheBufferDecodesThroughIt) {
+  // 16 x 16 pixels at 4 bytes are 1024 bytes; the buffer holds 100.
+  ReceiveBuffer small(100);
+  std::vector<std::uint32_t> colours(256);
+  for (std::size_t i = 0; i < colours.size(); ++i) colours[i] = 0x010101u * static_cast<std::uint32_t>(i);
+  const EncodedRect raw = EncodeRaw(Rect(0, 0, 16, 16), format_, colours);
+  decoder_.BeginRectangle(raw.header);
+  DecodeResult result = DecodeResult::NeedMore;
+  for (std::size_t at = 0; at < raw.body.size(); at += 64) {
+    ASSERT_TRUE(small.Append(raw.body.data() + at, 64));
+    result = decoder_.DecodeStep(small, *frame_, pixels_);
+    ASSERT_NE(result, DecodeResult::Failed) << decoder_.FailureText();
+  }
+  EXPECT_EQ(result, DecodeResult::Finished);
+  EXPECT_EQ(small.Unread(), 0u);
+  EXPECT_EQ(frame_->Surface().GetPixel(15, 15), 0xFFFFFFu);
+  EXPECT_EQ(frame_->Surface().GetPixel(1, 0), 0x010101u);
 }
 
 TEST_F(PartialData, RreBackgroundShowsBeforeTheSubrectangleListIsComplete) {
@@ -379,11 +412,11 @@ TEST_F(PartialData, RawHextileTileIsDrawnOnlyWhenWhole) {
 }
 
 TEST_F(PartialData, PiecesThatCanNeverFitFailWithoutTakingAnything) {
-  // A Raw rectangle larger than the buffer's cap.
+  // A Raw row larger than the buffer's cap.
   ReceiveBuffer small(1000);
-  decoder_.BeginRectangle(Rect(0, 0, 16, 16));  // 1024 bytes at 4 per pixel
+  decoder_.BeginRectangle(Rect(0, 0, 300, 2));  // rows of 1200 bytes at 4 per pixel
   EXPECT_EQ(decoder_.DecodeStep(small, *frame_, pixels_), DecodeResult::Failed);
-  EXPECT_NE(decoder_.FailureText().find("1024"), std::string::npos);
+  EXPECT_NE(decoder_.FailureText().find("1200"), std::string::npos);
 
   // An RRE count whose list size overflows 32 bits: 0xFFFFFFFF * 12 bytes.
   Bytes header;
