@@ -131,6 +131,13 @@ PixelConverter::PixelConverter(const PixelFormat& format, bool fastPaths) : form
   if (!CheckPixelFormat(format).empty()) return;
   bytesPerPixel_ = format.BytesPerPixel();
   path_ = Path::General;
+  const std::uint16_t maxima[3] = {format.redMax, format.greenMax, format.blueMax};
+  for (int c = 0; c < 3; ++c) {
+    channelLevels_[c].resize(std::size_t{maxima[c]} + 1);
+    for (std::uint32_t v = 0; v <= maxima[c]; ++v) {
+      channelLevels_[c][v] = static_cast<std::uint8_t>(v * 255u / maxima[c]);
+    }
+  }
   if (!fastPaths) return;
 
   switch (format.bitsPerPixel) {
@@ -141,6 +148,20 @@ PixelConverter::PixelConverter(const PixelFormat& format, bool fastPaths) : form
         table_[value] = GeneralRawToMemory(value);
       }
       path_ = format.bitsPerPixel == 8 ? Path::Table8 : Path::Table16;
+      if (format.bitsPerPixel == 8 && format.redMax <= 15 && format.greenMax <= 15 &&
+          format.blueMax <= 15) {
+        const std::uint8_t shifts[3] = {format.redShift, format.greenShift, format.blueShift};
+        for (int c = 0; c < 3; ++c) {
+          // A channel shifted out of the byte reads 0: empty mask.
+          const unsigned shift = shifts[c] & 31u;
+          levels_.shift[c] = static_cast<std::uint8_t>(shift < 8 ? shift : 0);
+          levels_.mask[c] = static_cast<std::uint8_t>(shift < 8 ? (maxima[c] << shift) & 0xFF : 0);
+          for (unsigned i = 0; i < 16; ++i) {
+            levels_.level[c][i] = static_cast<std::uint8_t>((i & maxima[c]) * 255u / maxima[c]);
+          }
+        }
+        path_ = Path::Levels8;
+      }
       break;
     }
     case 32: {
@@ -169,9 +190,12 @@ std::uint32_t PixelConverter::ValueAt(const std::uint8_t* bytes) const {
 
 Colour PixelConverter::PixelToColor(std::uint32_t pixel) const {
   if (!Usable()) return 0;
-  return ScaledLevel(pixel, format_.redShift, format_.redMax) |
-         (ScaledLevel(pixel, format_.greenShift, format_.greenMax) << 8) |
-         (ScaledLevel(pixel, format_.blueShift, format_.blueMax) << 16);
+  const auto level = [&](int c, unsigned shift, std::uint32_t max) -> std::uint32_t {
+    return channelLevels_[c][(pixel >> (shift & 31u)) & max];
+  };
+  return level(0, format_.redShift, format_.redMax) |
+         (level(1, format_.greenShift, format_.greenMax) << 8) |
+         (level(2, format_.blueShift, format_.blueMax) << 16);
 }
 
 std::uint32_t PixelConverter::GeneralRawToMemory(std::uint32_t pixel) const {
@@ -179,7 +203,9 @@ std::uint32_t PixelConverter::GeneralRawToMemory(std::uint32_t pixel) const {
     return (RawLevel(pixel, format_.redShift) << 16) | (RawLevel(pixel, format_.greenShift) << 8) |
            RawLevel(pixel, format_.blueShift);
   }
-  return platform::ColourToMemory(PixelToColor(pixel));
+  return ScaledLevel(pixel, format_.redShift, format_.redMax) << 16 |
+         ScaledLevel(pixel, format_.greenShift, format_.greenMax) << 8 |
+         ScaledLevel(pixel, format_.blueShift, format_.blueMax);
 }
 
 void PixelConverter::ConvertRawRow(const std::uint8_t* source, std::size_t count,
@@ -193,6 +219,11 @@ void PixelConverter::ConvertRawRow(const std::uint8_t* source, std::size_t count
         dest[i] = GeneralRawToMemory(ValueAt(source + i * static_cast<std::size_t>(bytesPerPixel_)));
       }
       return;
+    case Path::Levels8: {
+      const std::size_t done = ConvertLevels8Vector(source, count, dest, levels_);
+      for (std::size_t i = done; i < count; ++i) dest[i] = table_[source[i]];
+      return;
+    }
     case Path::Table8:
       for (std::size_t i = 0; i < count; ++i) dest[i] = table_[source[i]];
       return;

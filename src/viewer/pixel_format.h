@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "platform/surface.h"
+#include "viewer/pixel_rows_simd.h"
 
 namespace telorus::viewer {
 
@@ -76,6 +77,8 @@ class PixelConverter {
     Unusable,  // the format fails `CheckPixelFormat`: nothing can be decoded
     General,   // the formula, pixel by pixel
     Table8,    // 8 bits: a 256-entry table
+    Levels8,   // 8 bits, every maximum at most 15: three 16-entry level
+               // tables, looked up 16 pixels at a time where the processor can
     Table16,   // 16 bits: a 65536-entry table
     Rgb32,     // 32 bits with shifts 16/8/0: the value masked to 24 bits
     Shift32,   // other 32-bit formats: three shifts and masks
@@ -110,6 +113,10 @@ class PixelConverter {
   Path path_ = Path::Unusable;
   int bytesPerPixel_ = 0;
   std::vector<std::uint32_t> table_;  // memory pixels, for the table paths
+  Levels8 levels_;                    // for `Levels8`
+  // 0..255 level of every channel value 0..max, red, green, blue: the
+  // scaling of `PixelToColor` without a division per channel.
+  std::vector<std::uint8_t> channelLevels_[3];
 };
 
 // `ReadPixelValue`: takes one pixel value from the buffer; false (nothing

@@ -81,6 +81,28 @@ TEST(PixelToColor, ShiftCountsAreTakenModulo32) {
   EXPECT_EQ(RawColour(pixels, {0xEF, 0xCD, 0xAB, 0x00}), Rgb(0xAB, 0xCD, 0xEF));
 }
 
+TEST(PixelToColor, EveryChannelIsScaledByItsMaximumForAnyFormat) {
+  std::mt19937 random(7);
+  const int maxima[] = {1, 3, 5, 7, 31, 63, 255, 1000, 4095, 65535};
+  for (int round = 0; round < 200; ++round) {
+    const int red = maxima[random() % 10], green = maxima[random() % 10], blue = maxima[random() % 10];
+    const int bpp = round % 3 == 0 ? 8 : round % 3 == 1 ? 16 : 32;
+    const auto shift = [&] { return static_cast<int>(random() % 48); };
+    const PixelConverter pixels(Format(bpp, red, green, blue, shift(), shift(), shift()));
+    const PixelFormat& f = pixels.Format();
+    for (int sample = 0; sample < 200; ++sample) {
+      const std::uint32_t value = static_cast<std::uint32_t>(random());
+      const auto level = [&](int s, std::uint32_t max) {
+        return ((value >> (s % 32)) & max) * 255u / max;
+      };
+      ASSERT_EQ(pixels.PixelToColor(value),
+                Rgb(level(f.redShift, f.redMax), level(f.greenShift, f.greenMax),
+                    level(f.blueShift, f.blueMax)))
+          << round << " " << sample;
+    }
+  }
+}
+
 TEST(ReadPixelValue, LittleEndianUnlessTheFormatSaysBigEndian) {
   ReceiveBuffer buffer;
   const std::uint8_t bytes[] = {0xF8, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
@@ -198,9 +220,26 @@ TEST(PixelConverter, FastPathsMatchTheGeneralPath) {
   // 8 bits: every value, in several layouts (including BGR233 and odd maxima).
   std::vector<std::uint8_t> all8(256);
   for (int v = 0; v < 256; ++v) all8[static_cast<std::size_t>(v)] = static_cast<std::uint8_t>(v);
-  ExpectFastMatchesGeneral(EightBitFormat(), Path::Table8, all8);
-  ExpectFastMatchesGeneral(Format(8, 3, 7, 7, 6, 3, 0), Path::Table8, all8);
-  ExpectFastMatchesGeneral(Format(8, 5, 2, 1000, 0, 33, 7), Path::Table8, all8);
+  // Rows of every length from 0 to 40 and from every start, so both the
+  // 16-pixel vector loop and the pixels after it are covered.
+  std::vector<std::uint8_t> rows8;
+  for (std::size_t length = 0; length <= 40; ++length) {
+    for (std::size_t i = 0; i < length; ++i) rows8.push_back(static_cast<std::uint8_t>(random()));
+  }
+  for (const auto& data : {all8, rows8}) {
+    ExpectFastMatchesGeneral(EightBitFormat(), Path::Levels8, data);
+    ExpectFastMatchesGeneral(Format(8, 3, 7, 7, 6, 3, 0), Path::Levels8, data);
+    ExpectFastMatchesGeneral(Format(8, 15, 3, 3, 4, 2, 0), Path::Levels8, data);
+    ExpectFastMatchesGeneral(Format(8, 15, 5, 1, 6, 1, 40), Path::Levels8, data);  // 40 mod 32 = 8
+    ExpectFastMatchesGeneral(Format(8, 7, 15, 9, 13, 7, 3), Path::Levels8, data);
+    ExpectFastMatchesGeneral(Format(8, 5, 2, 1000, 0, 33, 7), Path::Table8, data);
+    ExpectFastMatchesGeneral(Format(8, 16, 3, 3, 0, 5, 6), Path::Table8, data);
+  }
+  for (std::size_t start = 0; start < 16; ++start) {
+    const std::vector<std::uint8_t> shifted(all8.begin() + static_cast<std::ptrdiff_t>(start),
+                                            all8.end());
+    ExpectFastMatchesGeneral(EightBitFormat(), Path::Levels8, shifted);
+  }
 
   // 16 bits: every value, both byte orders.
   std::vector<std::uint8_t> all16(2 * 65536);
