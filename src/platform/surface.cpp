@@ -56,14 +56,6 @@ Surface& Surface::operator=(Surface&& other) noexcept {
 
 Surface::~Surface() = default;
 
-Rect Surface::Clip(Rect area) const {
-  Rect clipped{std::max<std::int64_t>(area.left, 0), std::max<std::int64_t>(area.top, 0),
-               std::min<std::int64_t>(area.right, width_),
-               std::min<std::int64_t>(area.bottom, height_)};
-  if (clipped.Empty()) return {};
-  return clipped;
-}
-
 Colour Surface::GetPixel(int x, int y) const {
   if (x < 0 || y < 0 || x >= width_ || y >= height_) return 0;
   return MemoryToColour(Row(y)[x]);
@@ -72,18 +64,6 @@ Colour Surface::GetPixel(int x, int y) const {
 void Surface::SetPixel(std::int64_t x, std::int64_t y, Colour colour) {
   if (x < 0 || y < 0 || x >= width_ || y >= height_) return;
   Row(static_cast<int>(y))[x] = ColourToMemory(colour);
-}
-
-void Surface::FillRect(Rect area, Colour colour) {
-  const Rect clipped = Clip(area);
-  if (clipped.Empty()) return;
-  const std::uint32_t pixel = ColourToMemory(colour);
-  const auto left = static_cast<std::size_t>(clipped.left);
-  const auto count = static_cast<std::size_t>(clipped.Width());
-  for (auto y = static_cast<int>(clipped.top); y < clipped.bottom; ++y) {
-    std::uint32_t* row = Row(y) + left;
-    std::fill(row, row + count, pixel);
-  }
 }
 
 void Surface::CopyRect(std::int64_t srcX, std::int64_t srcY, std::int64_t width,

@@ -97,14 +97,31 @@ class Surface {
   }
 
   // The part of `area` that lies on the surface (empty if none does).
-  Rect Clip(Rect area) const;
+  Rect Clip(Rect area) const {
+    const Rect clipped{area.left > 0 ? area.left : 0, area.top > 0 ? area.top : 0,
+                       area.right < width_ ? area.right : width_,
+                       area.bottom < height_ ? area.bottom : height_};
+    return clipped.Empty() ? Rect{} : clipped;
+  }
 
   // The colour value at (x, y); 0 outside the surface.
   Colour GetPixel(int x, int y) const;
 
   // The four drawing operations.
   void SetPixel(std::int64_t x, std::int64_t y, Colour colour);
-  void FillRect(Rect area, Colour colour);
+  // Inline: decoders fill many small rectangles (Hextile subrectangles of
+  // a few pixels), where a call and a library fill would cost more than the
+  // stores.
+  void FillRect(Rect area, Colour colour) {
+    const Rect clipped = Clip(area);
+    if (clipped.Empty()) return;
+    const std::uint32_t pixel = ColourToMemory(colour);
+    const auto count = static_cast<std::size_t>(clipped.Width());
+    for (auto y = static_cast<int>(clipped.top); y < clipped.bottom; ++y) {
+      std::uint32_t* row = Row(y) + clipped.left;
+      for (std::size_t i = 0; i < count; ++i) row[i] = pixel;
+    }
+  }
 
   // Copies the width x height block at (srcX, srcY) to (destX, destY) within
   // this surface, with the result of copying through a temporary whatever

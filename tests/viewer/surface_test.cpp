@@ -1,4 +1,5 @@
 #include "platform/surface.h"
+#include "platform/headless/headless_window.h"
 
 #include <gtest/gtest.h>
 
@@ -191,6 +192,30 @@ TEST(Surface, BlitScaledSamplesNearestSourcePixel) {
   EXPECT_EQ(small.surface().GetPixel(1, 0), source.GetPixel(2, 1));
   EXPECT_TRUE(guarded.GuardsIntact());
   EXPECT_TRUE(small.GuardsIntact());
+}
+
+TEST(HeadlessWindow, ReceivesCopiesAndKeepsABoundedLogOfTheRecentOnes) {
+  Surface source(4, 4);
+  source.FillRect({0, 0, 4, 4}, 0x0000FF);
+  HeadlessWindow window(8, 8);
+  const std::size_t total = 3 * HeadlessWindow::kCopyLogKeeps + 5;
+  for (std::size_t i = 0; i < total; ++i) {
+    ASSERT_TRUE(window.CopyFromSurface(source, {0, 0, 1 + static_cast<std::int64_t>(i % 4), 1},
+                                       static_cast<std::int64_t>(i % 7), 2));
+  }
+  EXPECT_EQ(window.PixelAt(0, 2), 0x0000FFu);
+  EXPECT_EQ(window.PixelAt(7, 2), 0x0000FFu);  // copy (6, 2) of two columns, clipped
+  EXPECT_EQ(window.PixelAt(0, 3), 0u);
+  const auto& log = window.Copies();
+  ASSERT_GE(log.size(), HeadlessWindow::kCopyLogKeeps);
+  ASSERT_LT(log.size(), 2 * HeadlessWindow::kCopyLogKeeps);
+  // The newest copy is last, and the kept ones are in order.
+  for (std::size_t back = 0; back < log.size(); ++back) {
+    const std::size_t i = total - 1 - back;
+    const auto& copy = log[log.size() - 1 - back];
+    ASSERT_EQ(copy.dest.left, static_cast<std::int64_t>(i % 7)) << back;
+    ASSERT_EQ(copy.source.Width(), 1 + static_cast<std::int64_t>(i % 4)) << back;
+  }
 }
 
 }  // namespace

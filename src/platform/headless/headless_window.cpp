@@ -40,14 +40,23 @@ void HeadlessWindow::SetScrollVisible(ScrollBarKind bar, bool visible) {
   (bar == ScrollBarKind::Horizontal ? horizontal_ : vertical_).visible = visible;
 }
 
+void HeadlessWindow::Log(const Copy& copy) {
+  // Dropping the older half when the log reaches twice its size keeps the
+  // cost per copy constant.
+  if (copies_.size() >= 2 * kCopyLogKeeps) {
+    copies_.erase(copies_.begin(), copies_.end() - static_cast<std::ptrdiff_t>(kCopyLogKeeps));
+  }
+  copies_.push_back(copy);
+}
+
 bool HeadlessWindow::CopyFromSurface(const Surface& surface, Rect source, std::int64_t destX, std::int64_t destY) {
-  copies_.push_back({source, {destX, destY, destX + source.Width(), destY + source.Height()}, false});
+  Log({source, {destX, destY, destX + source.Width(), destY + source.Height()}, false});
   if (failCopies_) return false;
   return surface.BlitTo(pixels_.View(), destX, destY, source.Width(), source.Height(), source.left, source.top);
 }
 
 bool HeadlessWindow::StretchFromSurface(const Surface& surface, Rect source, Rect dest) {
-  copies_.push_back({source, dest, true});
+  Log({source, dest, true});
   return surface.BlitTo(pixels_.View(), dest.left, dest.top, dest.Width(), dest.Height(), source.left, source.top,
                         source.Width(), source.Height());
 }

@@ -1,5 +1,5 @@
 // A window without a display: client size, scroll bars kept as state, and a
-// pixel buffer that receives every copy, with a log of the copies. The viewer
+// pixel buffer that receives every copy, with a log of the recent copies. The viewer
 // runs on it in headless tools and tests, which check what reached the
 // "screen" pixel by pixel.
 #pragma once
@@ -35,6 +35,9 @@ class HeadlessWindow : public Window {
     Rect dest;  // for one-to-one copies: the source size at the destination
     bool scaled = false;
   };
+  // The log keeps at least the last kCopyLogKeeps copies (a long session
+  // must not grow it without end), oldest first.
+  static constexpr std::size_t kCopyLogKeeps = 4096;
   const std::vector<Copy>& Copies() const { return copies_; }
   void ClearCopies() { copies_.clear(); }
   int Invalidations() const { return invalidations_; }
@@ -47,6 +50,7 @@ class HeadlessWindow : public Window {
 
  private:
   void Clamp(ScrollBarState& bar, int client);
+  void Log(const Copy& copy);
 
   int width_;
   int height_;
