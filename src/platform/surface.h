@@ -20,6 +20,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 namespace telorus::platform {
@@ -111,15 +112,23 @@ class Surface {
   void SetPixel(std::int64_t x, std::int64_t y, Colour colour);
   // Inline: decoders fill many small rectangles (Hextile subrectangles of
   // a few pixels), where a call and a library fill would cost more than the
-  // stores.
+  // stores. Rows of four pixels or more are written four at a time, the last
+  // four overlapping the ones before, so no row ends in a pixel-by-pixel
+  // tail.
   void FillRect(Rect area, Colour colour) {
     const Rect clipped = Clip(area);
     if (clipped.Empty()) return;
     const std::uint32_t pixel = ColourToMemory(colour);
     const auto count = static_cast<std::size_t>(clipped.Width());
+    const std::uint32_t four[4] = {pixel, pixel, pixel, pixel};
     for (auto y = static_cast<int>(clipped.top); y < clipped.bottom; ++y) {
       std::uint32_t* row = Row(y) + clipped.left;
-      for (std::size_t i = 0; i < count; ++i) row[i] = pixel;
+      if (count < 4) {
+        for (std::size_t i = 0; i < count; ++i) row[i] = pixel;
+        continue;
+      }
+      for (std::size_t i = 0; i + 4 < count; i += 4) std::memcpy(row + i, four, sizeof four);
+      std::memcpy(row + count - 4, four, sizeof four);
     }
   }
 

@@ -21,34 +21,19 @@ std::uint32_t RawLevel(std::uint32_t pixel, unsigned shift) {
   return (pixel >> (shift & 31u)) & 0xFFu;
 }
 
-std::uint32_t LoadLittle16(const std::uint8_t* p) {
-  return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8);
-}
-
-std::uint32_t LoadLittle32(const std::uint8_t* p) {
-  if constexpr (std::endian::native == std::endian::little) {
-    std::uint32_t value;
-    std::memcpy(&value, p, sizeof value);
-    return value;
-  } else {
-    return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
-           (std::uint32_t{p[3]} << 24);
-  }
-}
-
 // Row loops, one per path and byte order, so the inner loops carry no branch.
 template <bool BigEndian>
 void TableRow16(const std::uint8_t* source, std::size_t count, std::uint32_t* dest,
                 const std::uint32_t* table) {
   for (std::size_t i = 0; i < count; ++i, source += 2) {
-    dest[i] = table[BigEndian ? ReadU16BE(source) : LoadLittle16(source)];
+    dest[i] = table[BigEndian ? ReadU16BE(source) : ReadU16LE(source)];
   }
 }
 
 template <bool BigEndian>
 void Rgb32Row(const std::uint8_t* source, std::size_t count, std::uint32_t* dest) {
   for (std::size_t i = 0; i < count; ++i, source += 4) {
-    dest[i] = (BigEndian ? ReadU32BE(source) : LoadLittle32(source)) & 0x00FFFFFFu;
+    dest[i] = (BigEndian ? ReadU32BE(source) : ReadU32LE(source)) & 0x00FFFFFFu;
   }
 }
 
@@ -56,7 +41,7 @@ template <bool BigEndian>
 void Shift32Row(const std::uint8_t* source, std::size_t count, std::uint32_t* dest,
                 unsigned redShift, unsigned greenShift, unsigned blueShift) {
   for (std::size_t i = 0; i < count; ++i, source += 4) {
-    const std::uint32_t pixel = BigEndian ? ReadU32BE(source) : LoadLittle32(source);
+    const std::uint32_t pixel = BigEndian ? ReadU32BE(source) : ReadU32LE(source);
     dest[i] = (RawLevel(pixel, redShift) << 16) | (RawLevel(pixel, greenShift) << 8) |
               RawLevel(pixel, blueShift);
   }
@@ -133,6 +118,7 @@ PixelConverter::PixelConverter(const PixelFormat& format, bool fastPaths) : form
   path_ = Path::General;
   const std::uint16_t maxima[3] = {format.redMax, format.greenMax, format.blueMax};
   for (int c = 0; c < 3; ++c) {
+    channelMax_[c] = maxima[c];
     channelLevels_[c].resize(std::size_t{maxima[c]} + 1);
     for (std::uint32_t v = 0; v <= maxima[c]; ++v) {
       channelLevels_[c][v] = static_cast<std::uint8_t>(v * 255u / maxima[c]);
@@ -175,29 +161,6 @@ PixelConverter::PixelConverter(const PixelFormat& format, bool fastPaths) : form
   }
 }
 
-std::uint32_t PixelConverter::ValueAt(const std::uint8_t* bytes) const {
-  switch (bytesPerPixel_) {
-    case 1:
-      return bytes[0];
-    case 2:
-      return format_.bigEndian ? ReadU16BE(bytes) : LoadLittle16(bytes);
-    case 4:
-      return format_.bigEndian ? ReadU32BE(bytes) : LoadLittle32(bytes);
-    default:
-      return 0;
-  }
-}
-
-Colour PixelConverter::PixelToColor(std::uint32_t pixel) const {
-  if (!Usable()) return 0;
-  const auto level = [&](int c, unsigned shift, std::uint32_t max) -> std::uint32_t {
-    return channelLevels_[c][(pixel >> (shift & 31u)) & max];
-  };
-  return level(0, format_.redShift, format_.redMax) |
-         (level(1, format_.greenShift, format_.greenMax) << 8) |
-         (level(2, format_.blueShift, format_.blueMax) << 16);
-}
-
 std::uint32_t PixelConverter::GeneralRawToMemory(std::uint32_t pixel) const {
   if (format_.bitsPerPixel == 32) {
     return (RawLevel(pixel, format_.redShift) << 16) | (RawLevel(pixel, format_.greenShift) << 8) |
@@ -231,9 +194,15 @@ void PixelConverter::ConvertRawRow(const std::uint8_t* source, std::size_t count
       big ? TableRow16<true>(source, count, dest, table_.data())
           : TableRow16<false>(source, count, dest, table_.data());
       return;
-    case Path::Rgb32:
-      big ? Rgb32Row<true>(source, count, dest) : Rgb32Row<false>(source, count, dest);
+    case Path::Rgb32: {
+      if (big) {
+        Rgb32Row<true>(source, count, dest);
+        return;
+      }
+      const std::size_t done = ConvertRgb32Vector(source, count, dest);
+      Rgb32Row<false>(source + 4 * done, count - done, dest + done);
       return;
+    }
     case Path::Shift32:
       big ? Shift32Row<true>(source, count, dest, format_.redShift, format_.greenShift,
                              format_.blueShift)

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "platform/surface.h"
+#include "viewer/big_endian.h"
 #include "viewer/pixel_rows_simd.h"
 
 namespace telorus::viewer {
@@ -96,11 +97,27 @@ class PixelConverter {
 
   // The pixel value whose `BytesPerPixel` bytes start at `bytes`, in the
   // format's byte order, zero-extended to 32 bits.
-  std::uint32_t ValueAt(const std::uint8_t* bytes) const;
+  std::uint32_t ValueAt(const std::uint8_t* bytes) const {
+    switch (bytesPerPixel_) {
+      case 1:
+        return bytes[0];
+      case 2:
+        return format_.bigEndian ? ReadU16BE(bytes) : ReadU16LE(bytes);
+      case 4:
+        return format_.bigEndian ? ReadU32BE(bytes) : ReadU32LE(bytes);
+      default:
+        return 0;
+    }
+  }
 
   // `PixelToColor`: the colour value of one pixel value, every channel scaled
   // by its maximum.
-  Colour PixelToColor(std::uint32_t pixel) const;
+  Colour PixelToColor(std::uint32_t pixel) const {
+    if (!Usable()) return 0;
+    return Level(0, pixel >> (format_.redShift & 31u)) |
+           (Level(1, pixel >> (format_.greenShift & 31u)) << 8) |
+           (Level(2, pixel >> (format_.blueShift & 31u)) << 16);
+  }
 
   // Converts `count` packed raw pixels at `source` into surface memory
   // pixels (0x00RRGGBB words) at `dest`.
@@ -108,6 +125,10 @@ class PixelConverter {
 
  private:
   std::uint32_t GeneralRawToMemory(std::uint32_t pixel) const;
+  // The level of channel c for a pixel value shifted down to the channel.
+  std::uint32_t Level(int c, std::uint32_t shifted) const {
+    return channelLevels_[c][shifted & channelMax_[c]];
+  }
 
   PixelFormat format_{};
   Path path_ = Path::Unusable;
@@ -117,6 +138,7 @@ class PixelConverter {
   // 0..255 level of every channel value 0..max, red, green, blue: the
   // scaling of `PixelToColor` without a division per channel.
   std::vector<std::uint8_t> channelLevels_[3];
+  std::uint32_t channelMax_[3] = {};
 };
 
 // `ReadPixelValue`: takes one pixel value from the buffer; false (nothing

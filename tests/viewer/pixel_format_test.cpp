@@ -256,6 +256,14 @@ TEST(PixelConverter, FastPathsMatchTheGeneralPath) {
   // 32 bits: a sample of values, both byte orders.
   std::vector<std::uint8_t> sample32(4 * 100000);
   for (auto& byte : sample32) byte = static_cast<std::uint8_t>(random());
+  // Rows of every length from 0 to 40, from every start.
+  for (std::size_t length = 0; length <= 40; ++length) {
+    for (std::size_t start = 0; start < 4; ++start) {
+      const std::vector<std::uint8_t> row(sample32.begin() + static_cast<std::ptrdiff_t>(start),
+                                          sample32.begin() + static_cast<std::ptrdiff_t>(start + 4 * length));
+      ExpectFastMatchesGeneral(Format(32, 255, 255, 255, 16, 8, 0), Path::Rgb32, row);
+    }
+  }
   for (const bool big : {false, true}) {
     ExpectFastMatchesGeneral(Format(32, 255, 255, 255, 16, 8, 0, big), Path::Rgb32, sample32);
     ExpectFastMatchesGeneral(Format(32, 1023, 1023, 1023, 16, 8, 0, big), Path::Rgb32, sample32);
