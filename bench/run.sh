@@ -8,8 +8,10 @@
 # Raw and Hextile in the 8-bit format) it records 10 full-screen updates from
 # x11vnc, replays them until FRAMES updates (default 100) have been sent, and
 # prints frames per second for the viewer and the baseline (median of RUNS,
-# default 3) and their ratio. The viewer is also measured reading 256 bytes
-# per data event, the size the original design asked for.
+# default 3) and their ratio. "no-window" is the viewer on a 1 x 1 window,
+# without the copy of every rectangle to the screen that the baseline does
+# not make. The viewer is also measured reading 256 bytes per data event,
+# the size the original design asked for.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 frames=${1:-100}
@@ -45,39 +47,50 @@ pids+=($!)
 for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/"$port") 2>/dev/null && break; sleep 0.1; done
 sleep 2
 
+# Both clients run on the same processor and the replay server on another,
+# when there are two: processors of a virtual machine can differ in speed,
+# and a comparison is only fair under the same placement.
+client_cpu=() server_cpu=()
+if command -v taskset >/dev/null && [ "$(nproc)" -ge 2 ]; then
+  client_cpu=(taskset -c 0) server_cpu=(taskset -c 1)
+fi
+
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 
 # fps of one client run against a fresh replay server.
 run_client() { # recording repeat extra-args client...
   local rec=$1 repeat=$2 extra=$3; shift 3
   local pf="$work/port.$RANDOM"
-  "$bin/rfb-replay" --port-file "$pf" --repeat "$repeat" "$rec" &
+  "${server_cpu[@]}" "$bin/rfb-replay" --port-file "$pf" --repeat "$repeat" "$rec" &
   local rp=$!
   for _ in $(seq 100); do [ -s "$pf" ] && break; sleep 0.05; done
   local out
-  out=$("$@" "$(cat "$pf")" "$frames" $extra 2>/dev/null || true)
+  out=$("${client_cpu[@]}" "$@" "$(cat "$pf")" "$frames" $extra 2>/dev/null || true)
   kill "$rp" 2>/dev/null || true
   wait "$rp" 2>/dev/null || true
   echo "$out" | awk '{ if ($1 > 0 && $2 > 0) printf "%.1f\n", $1/$2; else print 0 }'
 }
 
-printf '%-14s %12s %12s %8s %14s\n' encoding telorus baseline ratio telorus-256B
+printf '%-14s %12s %12s %8s %14s %8s %14s\n' encoding telorus baseline ratio no-window ratio telorus-256B
 for entry in "raw 0" "rre 2" "corre 4" "hextile 5" "raw-8bit 0 8bit" "hextile-8bit 5 8bit"; do
   set -- $entry
   name=$1 enc=$2 mode=${3:-}
   rec="$work/$name.rec"
   "$bin/rfb-record" --port "$port" --encoding "$enc" ${mode:+--8bit} --requests 10 -o "$rec" 2>/dev/null
   repeat=$(( (frames + 9) / 10 ))
-  t=(); b=(); s=()
+  t=(); b=(); s=(); n=()
   for _ in $(seq "$runs"); do
     t+=("$(run_client "$rec" "$repeat" "" "$bin/telorus-bench-client")")
     b+=("$(run_client "$rec" "$repeat" "$mode" "$bin/baseline-vncclient")")
+    n+=("$(run_client "$rec" "$repeat" "--window 1x1" "$bin/telorus-bench-client")")
   done
   s+=("$(run_client "$rec" "$repeat" "--chunk 256" "$bin/telorus-bench-client")")
   tm=$(printf '%s\n' "${t[@]}" | median)
   bm=$(printf '%s\n' "${b[@]}" | median)
+  nm=$(printf '%s\n' "${n[@]}" | median)
   ratio=$(awk -v a="$tm" -v b="$bm" 'BEGIN { if (b > 0) printf "%.2f", a/b; else print "n/a" }')
-  printf '%-14s %12s %12s %8s %14s\n' "$name" "$tm fps" "$bm fps" "$ratio" "${s[0]} fps"
+  nratio=$(awk -v a="$nm" -v b="$bm" 'BEGIN { if (b > 0) printf "%.2f", a/b; else print "n/a" }')
+  printf '%-14s %12s %12s %8s %14s %8s %14s\n' "$name" "$tm fps" "$bm fps" "$ratio" "$nm fps" "$nratio" "${s[0]} fps"
 done
 
 echo
