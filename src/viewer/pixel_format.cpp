@@ -142,9 +142,7 @@ PixelConverter::PixelConverter(const PixelFormat& format, bool fastPaths) : form
           const unsigned shift = shifts[c] & 31u;
           levels_.shift[c] = static_cast<std::uint8_t>(shift < 8 ? shift : 0);
           levels_.mask[c] = static_cast<std::uint8_t>(shift < 8 ? (maxima[c] << shift) & 0xFF : 0);
-          for (unsigned i = 0; i < 16; ++i) {
-            levels_.level[c][i] = static_cast<std::uint8_t>((i & maxima[c]) * 255u / maxima[c]);
-          }
+          for (unsigned i = 0; i < 16; ++i) levels_.level[c][i] = channelLevels_[c][i & maxima[c]];
         }
         path_ = Path::Levels8;
       }
