@@ -273,7 +273,16 @@ bool TQuarneTelorus::StepRectHeader() {
 bool TQuarneTelorus::StepRectBody() {
   if (!FFrameBitmap) return false;
   for (;;) {
-    switch (FDecoder.DecodeStep(FReceive, *FFrameBitmap, FFormats.Converter())) {
+    const std::uint32_t rowsBefore = FDecoder.RawRowsDone();
+    const DecodeResult result = FDecoder.DecodeStep(FReceive, *FFrameBitmap, FFormats.Converter());
+    // A Raw rectangle reaches the window band by band, each band as soon as
+    // it is drawn: a large one shows its progress (a full screen of Raw takes
+    // seconds on a slow link), and the band is copied while still in cache.
+    const std::uint32_t rowsDrawn = FDecoder.RawRowsDone() - rowsBefore;
+    if (FRect.encoding == kEncodingRaw && rowsDrawn > 0)
+      PaintUpdatedRect(FRect.x, FRect.y + static_cast<int>(rowsBefore), FRect.width,
+                       static_cast<int>(rowsDrawn));
+    switch (result) {
       case DecodeResult::PieceDone: continue;
       case DecodeResult::NeedMore: return false;
       case DecodeResult::Failed: Fail(FDecoder.FailureText()); return false;
@@ -285,7 +294,9 @@ bool TQuarneTelorus::StepRectBody() {
 }
 
 void TQuarneTelorus::FinishRect() {
-  PaintUpdatedRect(FRect.x, FRect.y, FRect.width, FRect.height);
+  // Raw rectangles with pixels were copied band by band as they were drawn.
+  const bool copiedAlready = FRect.encoding == kEncodingRaw && FRect.width != 0 && FRect.height != 0;
+  if (!copiedAlready) PaintUpdatedRect(FRect.x, FRect.y, FRect.width, FRect.height);
   if (FRectsBegun < FRectsInUpdate) {
     FSessionStep = SessionStep::AwaitRectHeader;
     return;

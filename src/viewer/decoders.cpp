@@ -74,7 +74,9 @@ bool RectangleDecoder::Fits(const ReceiveBuffer& buffer, std::uint64_t size, con
 // Raw: the pixel data is taken a band of whole rows at a time, as the rows
 // arrive. A part of a row is left in the buffer until the row is complete.
 // Rows are drawn while their bytes are fresh in the cache, and a rectangle of
-// any size decodes with a receive buffer of one row (256 KiB at most).
+// any size decodes with a receive buffer of one row (256 KiB at most). A band
+// covers at most kRawBandBytes of framebuffer, so that the engine's copy of
+// the band to the window still finds it in the cache.
 DecodeResult RectangleDecoder::DecodeRaw(ReceiveBuffer& buffer, FrameBitmap& frame,
                                          const PixelConverter& pixels) {
   const std::size_t rowBytes =
@@ -82,8 +84,9 @@ DecodeResult RectangleDecoder::DecodeRaw(ReceiveBuffer& buffer, FrameBitmap& fra
   const std::uint32_t rowsLeft = rect_.height - rawRowsDone_;
   if (rowBytes == 0 || rowsLeft == 0) return DecodeResult::Finished;
   if (!Fits(buffer, rowBytes, "Raw row")) return DecodeResult::Failed;
-  const auto rows =
-      static_cast<std::uint32_t>(std::min<std::size_t>(rowsLeft, buffer.Unread() / rowBytes));
+  const std::size_t bandRows = std::max<std::size_t>(1, kRawBandBytes / (std::size_t{rect_.width} * 4));
+  const auto rows = static_cast<std::uint32_t>(
+      std::min<std::size_t>({rowsLeft, buffer.Unread() / rowBytes, bandRows}));
   if (rows == 0) return DecodeResult::NeedMore;
   const std::size_t size = rows * rowBytes;
   frame.PlotRawPixels(pixels, buffer.PeekView(size), rect_.x,

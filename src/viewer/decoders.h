@@ -112,6 +112,10 @@ class RectangleDecoder {
                           const PixelConverter& pixels);
 
   const RectangleHeader& Current() const { return rect_; }
+  // Raw: the rows of the current rectangle drawn so far, from its top. Each
+  // step draws one band of at most kRawBandBytes of framebuffer.
+  std::uint32_t RawRowsDone() const { return rawRowsDone_; }
+  static constexpr std::size_t kRawBandBytes = std::size_t{256} << 10;
   const RreState& Rre() const { return rre_; }
   const HextileState& Hextile() const { return hextile_; }
   // Why the last step returned `Failed`.

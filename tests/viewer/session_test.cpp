@@ -54,6 +54,24 @@ class SessionTest : public LoopTest, public ::testing::WithParamInterface<Chunki
   }
   void Settle() { RunLoopUntil([] { return false; }, 200ms); }
   bool Has(const std::string& e) const { return std::find(events.begin(), events.end(), e) != events.end(); }
+  // Checks that copies[from, to) are bands of whole rows that cover the
+  // rectangle from its top down, in order, each at most maxRows high.
+  static void ExpectBands(const std::vector<platform::HeadlessWindow::Copy>& copies, std::size_t from,
+                          std::size_t to, platform::Rect rect, std::int64_t maxRows) {
+    ASSERT_LT(from, to);
+    ASSERT_LE(to, copies.size());
+    std::int64_t top = rect.top;
+    for (std::size_t i = from; i < to; ++i) {
+      const platform::Rect& band = copies[i].source;
+      EXPECT_EQ(band.left, rect.left) << "band " << i;
+      EXPECT_EQ(band.right, rect.right) << "band " << i;
+      EXPECT_EQ(band.top, top) << "band " << i;
+      EXPECT_GT(band.bottom, band.top) << "band " << i;
+      EXPECT_LE(band.Height(), maxRows) << "band " << i;
+      top = band.bottom;
+    }
+    EXPECT_EQ(top, rect.bottom);
+  }
   bool WaitEvent(const std::string& e) { return RunUntil([&] { return Has(e); }); }
   // The statuses only, in order.
   Events Statuses() const {
@@ -190,11 +208,36 @@ TEST_P(SessionTest, RawRectangleReachesFramebufferAndWindow) {
       EXPECT_EQ(window.PixelAt(2 + x, 1 + y), colours[static_cast<std::size_t>(y * 5 + x)]);
     }
   EXPECT_EQ(fb->Surface().GetPixel(0, 0), 0u);
-  ASSERT_EQ(window.Copies().size(), 1u);
-  const platform::Rect& copied = window.Copies()[0].source;
-  EXPECT_EQ((std::vector<std::int64_t>{copied.left, copied.top, copied.right, copied.bottom}),
-            (std::vector<std::int64_t>{2, 1, 7, 4}));
+  // Whole rows reach the window as they are drawn: all three at once when
+  // they arrive together, otherwise in bands from the top.
+  if (GetParam() == Chunking::Whole) {
+    ASSERT_EQ(window.Copies().size(), 1u);
+  }
+  ExpectBands(window.Copies(), 0, window.Copies().size(), {2, 1, 7, 4}, 3);
   EXPECT_EQ(server.Received().substr(21), rfb::UpdateRequest(false, 16, 8));
+}
+
+TEST_P(SessionTest, RawRowsShowBeforeTheRectangleEnds) {
+  auto fmt = rfb::TrueColour32();
+  NoAuthHandshake(fmt, 8, 8);
+  const std::uint32_t top = rfb::Rgb(200, 10, 10), rest = rfb::Rgb(10, 10, 200);
+  std::vector<std::uint32_t> rows(6 * 4, top);
+  std::fill(rows.begin() + 12, rows.end(), rest);
+  const std::string pixels = rfb::RawPixels(fmt, rows);
+  // Two rows and half of the third, then a pause, then the rest.
+  server.Send(rfb::UpdateHeader(1) + rfb::RectHeader(1, 2, 6, 4, 0) + pixels.substr(0, 6 * 4 * 2 + 12)).Pause(300ms);
+  server.Send(pixels.substr(6 * 4 * 2 + 12));
+  Go();
+  ASSERT_TRUE(RunUntil([&] { return window.PixelAt(6, 3) == top; }));
+  EXPECT_EQ(updates, 0);
+  EXPECT_EQ(window.PixelAt(1, 4), 0u) << "the half row is not drawn yet";
+  ExpectBands(window.Copies(), 0, window.Copies().size(), {1, 2, 7, 4}, 2);
+  const std::size_t early = window.Copies().size();
+  ASSERT_TRUE(RunUntil([&] { return updates == 1; }));
+  EXPECT_EQ(window.PixelAt(1, 3), top);
+  EXPECT_EQ(window.PixelAt(1, 4), rest);
+  EXPECT_EQ(window.PixelAt(6, 5), rest);
+  ExpectBands(window.Copies(), early, window.Copies().size(), {1, 4, 7, 6}, 2);
 }
 
 TEST_P(SessionTest, EveryEncodingThroughTheEngine) {
@@ -222,7 +265,13 @@ TEST_P(SessionTest, EveryEncodingThroughTheEngine) {
   EXPECT_EQ(fb->Surface().GetPixel(3, 13), green) << "copied from the RRE rectangle";
   EXPECT_EQ(fb->Surface().GetPixel(15, 15), blue) << "untouched by later rectangles";
   EXPECT_TRUE(Has("Status(CopyRect Codec:0,0)"));
-  EXPECT_EQ(window.Copies().size(), 5u);
+  // The Raw rectangle in bands of rows, then one copy for each of the others.
+  const auto& copies = window.Copies();
+  ASSERT_GE(copies.size(), 5u);
+  ExpectBands(copies, 0, copies.size() - 4, {0, 0, 40, 20}, 20);
+  const platform::Rect& last = copies.back().source;
+  EXPECT_EQ((std::vector<std::int64_t>{last.left, last.top, last.right, last.bottom}),
+            (std::vector<std::int64_t>{0, 10, 10, 20}));
 }
 
 TEST_P(SessionTest, FullHdRawUpdatesFollowEachOther) {
@@ -240,6 +289,16 @@ TEST_P(SessionTest, FullHdRawUpdatesFollowEachOther) {
   ASSERT_TRUE(RunUntil([&] { return updates >= 2; }, 30s));
   Settle();
   EXPECT_EQ(updates, 2);
+  // Each full-screen rectangle reached the window in bands small enough to
+  // be copied from the cache.
+  const std::int64_t bandRows = static_cast<std::int64_t>(RectangleDecoder::kRawBandBytes / (1920 * 4));
+  ASSERT_GE(window.Copies().size(), 2u * 1080 / static_cast<std::size_t>(bandRows));
+  std::size_t secondStart = 0;
+  for (std::size_t i = 1; i < window.Copies().size(); ++i)
+    if (window.Copies()[i].source.top == 0) secondStart = i;
+  ASSERT_GT(secondStart, 0u);
+  ExpectBands(window.Copies(), 0, secondStart, {0, 0, 1920, 1080}, bandRows);
+  ExpectBands(window.Copies(), secondStart, window.Copies().size(), {0, 0, 1920, 1080}, bandRows);
   const FrameBitmap* fb = viewer.Framebuffer();
   for (int y : {0, 1, 539, 1079})
     for (int x : {0, 1, 960, 1919})
