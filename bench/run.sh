@@ -94,5 +94,6 @@ for entry in "raw 0" "rre 2" "corre 4" "hextile 5" "raw-8bit 0 8bit" "hextile-8b
 done
 
 echo
-echo "Raw pixels drawn one call per pixel against whole rows converted into memory:"
+echo "Raw pixels drawn one call per pixel against whole rows converted into memory,"
+echo "and the rows with each band copied to a 1920x1080 window (no network in these figures):"
 "$bin/raw-paths"
