@@ -6,7 +6,7 @@
 #
 # For each encoding (Raw, RRE, CoRRE, Hextile in the server's 32-bit format;
 # Raw and Hextile in the 8-bit format) it records 10 full-screen updates from
-# x11vnc, replays them until FRAMES updates (default 100) have been sent, and
+# x11vnc, replays them until FRAMES updates (default 300) have been sent, and
 # prints frames per second for the viewer and the baseline (median of RUNS,
 # default 3) and their ratio. "no-window" is the viewer on a 1 x 1 window,
 # without the copy of every rectangle to the screen that the baseline does
@@ -14,7 +14,7 @@
 # the size the original design asked for.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-frames=${1:-100}
+frames=${1:-300}
 runs=${2:-3}
 
 scripts/deps.sh >/dev/null
@@ -96,4 +96,4 @@ done
 echo
 echo "Raw pixels drawn one call per pixel against whole rows converted into memory,"
 echo "and the rows with each band copied to a 1920x1080 window (no network in these figures):"
-"$bin/raw-paths"
+"${client_cpu[@]}" "$bin/raw-paths"
