@@ -155,8 +155,11 @@ TEST_P(SessionTest, VncAuthenticationWithTheRightPassword) {
   if (GetParam() == Chunking::Whole) {
     EXPECT_EQ(count, 16);
   } else {
+    // In pieces, the event that completes the scheme may also carry part of
+    // the challenge, which the server sends once it has the client's version:
+    // at most the 4 scheme bytes and the 16 challenge bytes.
     EXPECT_GE(count, 1);
-    EXPECT_LE(count, 16);
+    EXPECT_LE(count, 20);
   }
   EXPECT_EQ(statuses[2], "Status(Send Password!)");
   EXPECT_EQ(statuses[3], "Status(Logon Result:0)");
