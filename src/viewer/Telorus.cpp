@@ -67,6 +67,7 @@ TQuarneTelorus::TQuarneTelorus(platform::Window& window, platform::Clipboard& cl
   FWindow.SetCursorShape(-3);  // cross-hair
   FDecoder.SetCopyRectNotice([this](std::uint16_t x, std::uint16_t y) {
     DoStatus("CopyRect Codec:" + std::to_string(x) + "," + std::to_string(y));
+    return FStatus == VNCSessionStart;  // a status handler may have disconnected
   });
 }
 

@@ -279,9 +279,12 @@ bool TQuarneTelorus::StepRectBody() {
     // it is drawn: a large one shows its progress (a full screen of Raw takes
     // seconds on a slow link), and the band is copied while still in cache.
     const std::uint32_t rowsDrawn = FDecoder.RawRowsDone() - rowsBefore;
-    if (FRect.encoding == kEncodingRaw && rowsDrawn > 0)
+    if (FRect.encoding == kEncodingRaw && rowsDrawn > 0) {
       PaintUpdatedRect(FRect.x, FRect.y + static_cast<int>(rowsBefore), FRect.width,
                        static_cast<int>(rowsDrawn));
+      // A status handler ("Bitblt Fail!") may have ended the session.
+      if (FStatus != VNCSessionStart) return false;
+    }
     switch (result) {
       case DecodeResult::PieceDone: continue;
       case DecodeResult::NeedMore: return false;
@@ -296,7 +299,10 @@ bool TQuarneTelorus::StepRectBody() {
 void TQuarneTelorus::FinishRect() {
   // Raw rectangles with pixels were copied band by band as they were drawn.
   const bool copiedAlready = FRect.encoding == kEncodingRaw && FRect.width != 0 && FRect.height != 0;
-  if (!copiedAlready) PaintUpdatedRect(FRect.x, FRect.y, FRect.width, FRect.height);
+  if (!copiedAlready) {
+    PaintUpdatedRect(FRect.x, FRect.y, FRect.width, FRect.height);
+    if (FStatus != VNCSessionStart) return;
+  }
   if (FRectsBegun < FRectsInUpdate) {
     FSessionStep = SessionStep::AwaitRectHeader;
     return;

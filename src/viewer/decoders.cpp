@@ -104,7 +104,7 @@ DecodeResult RectangleDecoder::DecodeCopyRect(ReceiveBuffer& buffer, FrameBitmap
   const std::uint16_t sourceY = ReadU16BE(source + 2);
   if (copyRectNotice_) {
     const CopyRectNotice notice = copyRectNotice_;
-    notice(sourceX, sourceY);
+    if (!notice(sourceX, sourceY)) return DecodeResult::Finished;
   }
   frame.Surface().CopyRect(sourceX, sourceY, rect_.width, rect_.height, rect_.x, rect_.y);
   return DecodeResult::Finished;

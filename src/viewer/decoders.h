@@ -97,8 +97,10 @@ class RectangleDecoder {
  public:
   // Called with the source position of each CopyRect rectangle once its
   // data has been taken and before the block is copied (the engine's status
-  // text "CopyRect Codec:x,y").
-  using CopyRectNotice = std::function<void(std::uint16_t sourceX, std::uint16_t sourceY)>;
+  // text "CopyRect Codec:x,y"). Returns whether the copy may go on: false
+  // when the notice ended the session, which takes the framebuffer with it;
+  // the rectangle is then finished without copying.
+  using CopyRectNotice = std::function<bool(std::uint16_t sourceX, std::uint16_t sourceY)>;
 
   void SetCopyRectNotice(CopyRectNotice notice) { copyRectNotice_ = std::move(notice); }
 

@@ -243,6 +243,59 @@ TEST_P(SessionTest, RawRowsShowBeforeTheRectangleEnds) {
   ExpectBands(window.Copies(), early, window.Copies().size(), {1, 4, 7, 6}, 2);
 }
 
+TEST_P(SessionTest, FailedWindowCopiesAreReportedAndTheSessionGoesOn) {
+  auto fmt = rfb::TrueColour32();
+  NoAuthHandshake(fmt, 4, 4);
+  const std::uint32_t colour = rfb::Rgb(9, 8, 7);
+  server.Send(rfb::UpdateHeader(2) + rfb::RectHeader(0, 0, 2, 2, 0) + rfb::RawPixels(fmt, std::vector<std::uint32_t>(4, colour)) +
+              rfb::RectHeader(2, 2, 2, 2, 2) + rfb::Rre(fmt, colour, {}));
+  window.FailCopies(true);
+  Go();
+  ASSERT_TRUE(RunUntil([&] { return updates == 1; }));
+  EXPECT_GE(std::count(events.begin(), events.end(), "Status(Bitblt Fail!)"), 2);
+  EXPECT_TRUE(viewer.IsSessionRunning());
+  EXPECT_EQ(viewer.Framebuffer()->Surface().GetPixel(3, 3), colour);
+  EXPECT_EQ(window.PixelAt(0, 0), 0u);
+}
+
+TEST_P(SessionTest, DisconnectingFromAFailedCopyStopsTheRectangle) {
+  // A Raw rectangle of two bands: the host disconnects when the first band's
+  // copy fails, and nothing of the rectangle may be decoded after that.
+  auto fmt = rfb::TrueColour32();
+  const int width = 256, height = 300;
+  NoAuthHandshake(fmt, width, height);
+  server.Send(rfb::UpdateHeader(1) + rfb::RectHeader(0, 0, width, height, 0) +
+              rfb::RawPixels(fmt, std::vector<std::uint32_t>(static_cast<std::size_t>(width) * height, rfb::Rgb(1, 2, 3))));
+  window.FailCopies(true);
+  viewer.OnStatus = [this](TObject*, const std::string& t) {
+    events.push_back("Status(" + t + ")");
+    if (t == "Bitblt Fail!") viewer.DisConnect();
+  };
+  Go();
+  ASSERT_TRUE(WaitEvent("ConnectClose"));
+  Settle();
+  EXPECT_EQ(std::count(events.begin(), events.end(), "Status(Bitblt Fail!)"), 1);
+  EXPECT_EQ(updates, 0);
+  EXPECT_FALSE(viewer.IsSessionRunning());
+}
+
+TEST_P(SessionTest, DisconnectingOnTheCopyRectStatusStopsTheCopy) {
+  auto fmt = rfb::TrueColour32();
+  NoAuthHandshake(fmt, 8, 8);
+  server.Send(rfb::UpdateHeader(2) + rfb::RectHeader(4, 4, 4, 4, 1) + rfb::Be16(0) + rfb::Be16(0) +
+              rfb::RectHeader(0, 0, 1, 1, 0) + rfb::RawPixels(fmt, {rfb::Rgb(1, 2, 3)}));
+  viewer.OnStatus = [this](TObject*, const std::string& t) {
+    events.push_back("Status(" + t + ")");
+    if (t.rfind("CopyRect Codec:", 0) == 0) viewer.DisConnect();
+  };
+  Go();
+  ASSERT_TRUE(WaitEvent("ConnectClose"));
+  Settle();
+  EXPECT_TRUE(Has("Status(CopyRect Codec:0,0)"));
+  EXPECT_EQ(updates, 0);
+  EXPECT_FALSE(viewer.IsSessionRunning());
+}
+
 TEST_P(SessionTest, EveryEncodingThroughTheEngine) {
   auto fmt = rfb::TrueColour32();
   NoAuthHandshake(fmt, 40, 20);

@@ -252,6 +252,7 @@ FeedResult Feed(const Bytes& stream, Chunking chunking, std::uint32_t seed,
   ReceiveBuffer buffer;
   decoder.SetCopyRectNotice([&result](std::uint16_t x, std::uint16_t y) {
     result.copyRectSources.emplace_back(x, y);
+    return true;
   });
   std::mt19937 random(seed);
   bool awaitingHeader = true;
