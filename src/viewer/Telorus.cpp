@@ -170,6 +170,11 @@ void TQuarneTelorus::DoStatus(const std::string& text) {
   if (auto h = OnStatus) h(this, text);
 }
 
+bool TQuarneTelorus::StatusInSession(const std::string& text) {
+  DoStatus(text);
+  return FSocket && FSocket->State() == socket::wsConnected;
+}
+
 void TQuarneTelorus::DoConnectError(const std::string& text) {
   if (auto h = OnConnectError) h(this, text);
 }

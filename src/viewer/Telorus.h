@@ -201,6 +201,9 @@ class TQuarneTelorus : public TComponent {
   void RestoreServerFormat();
   void CheckLocalClipboard();
   void DoStatus(const std::string& text);
+  // DoStatus for the steps of the session: false when a status handler
+  // disconnected (which clears the session), so the step goes no further.
+  bool StatusInSession(const std::string& text);
   void DoConnectError(const std::string& text);
   // Ends the session from inside the engine with a status text.
   void Fail(const std::string& status);

@@ -79,7 +79,7 @@ void TQuarneTelorus::ProcessBuffer(std::int32_t bytesThisEvent) {
 bool TQuarneTelorus::StepVersion() {
   char version[12];
   if (!FReceive.TakeBytes(version, sizeof version)) return false;
-  DoStatus("Server Support Version:" + std::string(version, sizeof version));
+  if (!StatusInSession("Server Support Version:" + std::string(version, sizeof version))) return false;
   // Whatever the server offers, this client speaks 3.3.
   Send("RFB 003.003\n", 12);
   FStatus = VNCConnected;
@@ -96,12 +96,12 @@ bool TQuarneTelorus::StepScheme(std::int32_t bytesThisEvent) {
       FSocket->Close();
       return false;
     case 1:
-      DoStatus("no authentication is needed");
+      if (!StatusInSession("no authentication is needed")) return false;
       SendClientInit();
       FStatus = VNCServerInit;
       return true;
     case 2:
-      DoStatus("VNC authentication is to be used" + std::to_string(bytesThisEvent));
+      if (!StatusInSession("VNC authentication is to be used" + std::to_string(bytesThisEvent))) return false;
       FStatus = VNCAuthType;
       return true;
     default:
@@ -114,7 +114,7 @@ bool TQuarneTelorus::StepScheme(std::int32_t bytesThisEvent) {
 bool TQuarneTelorus::StepChallenge() {
   std::uint8_t challenge[16];
   if (!FReceive.TakeBytes(challenge, sizeof challenge)) return false;
-  DoStatus("Send Password!");
+  if (!StatusInSession("Send Password!")) return false;
   std::string response =
       EncryptChallenge(std::string_view(reinterpret_cast<const char*>(challenge), sizeof challenge), FPassword);
   Send(response.data(), response.size());
@@ -128,14 +128,14 @@ bool TQuarneTelorus::StepLogonResult() {
   std::uint32_t value = ReadU32BE(result);
   char text[32];
   std::snprintf(text, sizeof text, "Logon Result:%x", value);
-  DoStatus(text);
+  if (!StatusInSession(text)) return false;
   if (value != 0) {
     DoStatus("Logon Fail!");
     if (auto h = OnAuthFail) h(this);
     FSocket->Close();
     return false;
   }
-  DoStatus("Logon Success!");
+  if (!StatusInSession("Logon Success!")) return false;
   SendClientInit();
   FStatus = VNCServerInit;
   FUpdateRequestCount = 0;
@@ -175,7 +175,7 @@ bool TQuarneTelorus::StepHostName() {
   std::string name(FNameLength, '\0');
   FReceive.TakeBytes(name.data(), FNameLength);
   FDesktopName = name;
-  DoStatus("HostName: " + name);
+  if (!StatusInSession("HostName: " + name)) return false;
   // The session starts here; the messages it sends are allowed from now on.
   FStatus = VNCSessionStart;
   FSessionStep = SessionStep::AwaitMessage;

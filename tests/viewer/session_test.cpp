@@ -279,6 +279,38 @@ TEST_P(SessionTest, DisconnectingFromAFailedCopyStopsTheRectangle) {
   EXPECT_FALSE(viewer.IsSessionRunning());
 }
 
+TEST_P(SessionTest, DisconnectingFromAHandshakeStatusEndsTheHandshakeThere) {
+  // Each status of the handshake in turn: the host disconnects from its
+  // handler, and the viewer neither goes on with the handshake nor keeps a
+  // handshake state.
+  const std::vector<std::string> prefixes = {"Server Support Version:", "VNC authentication is to be used",
+                                             "Send Password!", "Logon Result:", "Logon Success!", "HostName:"};
+  for (const std::string& prefix : prefixes) {
+    SCOPED_TRACE(prefix);
+    ScriptedServer script(GetParam(), 11);
+    script.Send("RFB 003.003\n").Expect(12).Send(rfb::Be32(2)).Send(std::string(16, 'c')).Expect(16);
+    script.Send(rfb::Be32(0)).Expect(1).Send(rfb::ServerInit(4, 4, rfb::TrueColour32(), "desk")).Pause(300ms);
+    script.Start();
+    Events seen;
+    bool closed = false;
+    viewer.OnConnectClose = [&](TObject*) { closed = true; };
+    viewer.OnStatus = [&](TObject*, const std::string& t) {
+      seen.push_back(t);
+      if (t.rfind(prefix, 0) == 0) viewer.DisConnect();
+    };
+    viewer.SetPassword("pw");
+    viewer.SetServer("127.0.0.1");
+    viewer.SetPort(script.Port());
+    viewer.Connect();
+    ASSERT_TRUE(RunUntil([&] { return closed; }));
+    Settle();
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.back().rfind(prefix, 0), 0u) << "no status after the one that disconnected";
+    EXPECT_EQ(viewer.Status(), VNCVersion);
+    EXPECT_EQ(viewer.Framebuffer(), nullptr);
+  }
+}
+
 TEST_P(SessionTest, DisconnectingOnTheCopyRectStatusStopsTheCopy) {
   auto fmt = rfb::TrueColour32();
   NoAuthHandshake(fmt, 8, 8);
