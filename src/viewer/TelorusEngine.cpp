@@ -181,6 +181,7 @@ bool TQuarneTelorus::StepHostName() {
   FSessionStep = SessionStep::AwaitMessage;
   if (!ServerPixelFormat().trueColour || FPixelFormat == VNC8Bit) SetEightBitFormat();
   if (auto h = OnHostName) h(this, FDesktopName);
+  if (FStatus != VNCSessionStart) return false;  // the handler disconnected
   if (auto h = OnConnected) h(this);
   if (FStatus != VNCSessionStart) return false;
   std::this_thread::sleep_for(std::chrono::milliseconds(10));

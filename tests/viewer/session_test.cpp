@@ -311,6 +311,17 @@ TEST_P(SessionTest, DisconnectingFromAHandshakeStatusEndsTheHandshakeThere) {
   }
 }
 
+TEST_P(SessionTest, DisconnectingOnTheHostNameRaisesNoConnected) {
+  NoAuthHandshake(rfb::TrueColour32(), 4, 4);
+  server.Pause(300ms);
+  viewer.OnHostName = [this](TObject*, const std::string&) { viewer.DisConnect(); };
+  Go();
+  ASSERT_TRUE(WaitEvent("ConnectClose"));
+  Settle();
+  EXPECT_FALSE(Has("Connected"));
+  EXPECT_EQ(viewer.Status(), VNCVersion);
+}
+
 TEST_P(SessionTest, DisconnectingOnTheCopyRectStatusStopsTheCopy) {
   auto fmt = rfb::TrueColour32();
   NoAuthHandshake(fmt, 8, 8);
