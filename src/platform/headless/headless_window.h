@@ -1,7 +1,7 @@
 // A window without a display: client size, scroll bars kept as state, and a
 // pixel buffer that receives every copy, with a log of the recent copies. The viewer
-// runs on it in headless tools and tests, which check what reached the
-// "screen" pixel by pixel.
+// runs on it in headless tools and tests, which inject the messages a real
+// window would deliver and check what reached the "screen" pixel by pixel.
 #pragma once
 
 #include <cstdint>
@@ -16,8 +16,12 @@ class HeadlessWindow : public Window {
  public:
   HeadlessWindow(int clientWidth, int clientHeight);
 
+  // The headless window has no frame: its outer size is its client size.
+  int Width() const override { return width_; }
+  int Height() const override { return height_; }
   int ClientWidth() const override { return width_; }
   int ClientHeight() const override { return height_; }
+  // A new size: the window is invalidated and its hook receives Size.
   void Resize(int clientWidth, int clientHeight);
 
   ScrollBarState ScrollBar(ScrollBarKind bar) const override;
@@ -26,14 +30,32 @@ class HeadlessWindow : public Window {
   void SetScrollVisible(ScrollBarKind bar, bool visible) override;
 
   bool CopyFromSurface(const Surface& surface, Rect source, std::int64_t destX, std::int64_t destY) override;
-  bool StretchFromSurface(const Surface& surface, Rect source, Rect dest) override;
+  using Window::StretchFromSurface;
+  bool StretchFromSurface(const Surface& surface, Rect source, Rect dest, Rect clip) override;
+  void DrawDashedOutline(Rect area) override;
   void Invalidate() override;
+  void SetBackground(TColor colour) override;
   void SetCursorShape(int cursor) override { cursor_ = cursor; }
+  void SetFocus() override;
+  bool Focused() const override { return focused_; }
+  KeyboardState KeyState() const override { return keys_; }
+
+  // ---- What tests drive ----
+  // Hands a message to the hook as the window would; returns it as the hook
+  // left it.
+  WindowMessage Inject(WindowMessage message);
+  // The paint message, if anything is invalid (what UpdateWindow does): the
+  // background is erased in the background colour, then the hook paints.
+  void PaintNow();
+  bool Invalid() const { return invalid_; }
+  void SetKeyState(const KeyboardState& keys) { keys_ = keys; }
+  void LoseFocus();
 
   struct Copy {
     Rect source;
     Rect dest;  // for one-to-one copies: the source size at the destination
     bool scaled = false;
+    Rect clip;  // scaled copies: the window pixels written
   };
   // The log keeps at least the last kCopyLogKeeps copies (a long session
   // must not grow it without end), oldest first.
@@ -42,9 +64,10 @@ class HeadlessWindow : public Window {
   void ClearCopies() { copies_.clear(); }
   int Invalidations() const { return invalidations_; }
   int Cursor() const { return cursor_; }
-  // Client-area pixels as colour values (red in bits 0-7); the background
-  // is 0 until something is copied there.
+  // Client-area pixels as colour values (red in bits 0-7); 0 until something
+  // is copied or painted there.
   std::uint32_t PixelAt(int x, int y) const;
+  Colour Background() const { return background_; }
   // Makes the next one-to-one copies fail, as a failed blit would.
   void FailCopies(bool fail) { failCopies_ = fail; }
 
@@ -59,7 +82,11 @@ class HeadlessWindow : public Window {
   ScrollBarState vertical_;
   std::vector<Copy> copies_;
   int invalidations_ = 0;
+  bool invalid_ = true;  // a new window has never been painted
+  Colour background_ = 0;
   int cursor_ = 0;
+  bool focused_ = false;
+  KeyboardState keys_;
   bool failCopies_ = false;
 };
 
