@@ -1,6 +1,7 @@
 // The viewer component: construction, properties, connecting, the socket and
-// timer handlers, the outgoing messages and the display of the framebuffer.
-// The protocol steps are in TelorusEngine.cpp.
+// timer handlers and the outgoing session messages. The protocol steps are in
+// TelorusEngine.cpp, the display in TelorusDisplay.cpp, and keys, mouse,
+// clipboard and bell in TelorusInput.cpp.
 #include "viewer/Telorus.h"
 
 #include <algorithm>
@@ -65,6 +66,8 @@ TQuarneTelorus::TQuarneTelorus(platform::Window& window, platform::Clipboard& cl
   FUpdateTimer.Sender = this;
   FUpdateTimer.OnTimer = MethodEvent(this, &TQuarneTelorus::UpdateTick);
   FWindow.SetCursorShape(-3);  // cross-hair
+  FWindow.SetBackground(FColor);
+  FWindow.SetHook([this](platform::WindowMessage& message) { HandleWindowMessage(message); });
   FDecoder.SetCopyRectNotice([this](std::uint16_t x, std::uint16_t y) {
     DoStatus("CopyRect Codec:" + std::to_string(x) + "," + std::to_string(y));
     return FStatus == VNCSessionStart;  // a status handler may have disconnected
@@ -73,6 +76,7 @@ TQuarneTelorus::TQuarneTelorus(platform::Window& window, platform::Clipboard& cl
 
 TQuarneTelorus::~TQuarneTelorus() {
   BeginDestroy();
+  FWindow.SetHook(nullptr);
   FUpdateTimer.OnTimer = nullptr;
   FUpdateTimer.SetEnabled(false);
   // The socket closes an open connection without raising OnSessionClosed.
@@ -242,126 +246,5 @@ void TQuarneTelorus::UpdateTick(TObject*) {
   UpdateRequest();
   CheckLocalClipboard();
 }
-
-void TQuarneTelorus::CheckLocalClipboard() {
-  if (!IsSessionRunning() || !FTransferLocalClipboard) return;
-  std::string text = FClipboard.Text();
-  if (text == FLastClipboardText) return;
-  FLastClipboardText = text;
-  if (!SocketConnected()) return;
-  std::uint8_t head[8] = {6, 0, 0, 0};
-  WriteU32BE(head + 4, static_cast<std::uint32_t>(text.size() + 1));
-  Send(head, 8);
-  Send(text.c_str(), text.size() + 1);
-}
-
-// ---- Display ----
-
-void TQuarneTelorus::RefreshOffsetsFromScrollBars() {
-  auto h = FWindow.ScrollBar(platform::ScrollBarKind::Horizontal);
-  auto v = FWindow.ScrollBar(platform::ScrollBarKind::Vertical);
-  if (h.visible) FxPosition = h.position;
-  if (v.visible) FyPosition = v.position;
-}
-
-void TQuarneTelorus::Paint() {
-  if (!FFrameBitmap) return;
-  const platform::Surface& surface = FFrameBitmap->Surface();
-  platform::Rect whole{0, 0, FFrameWidth, FFrameHeight};
-  if (FStretch) {
-    FWindow.StretchFromSurface(surface, whole, {0, 0, FWindow.ClientWidth(), FWindow.ClientHeight()});
-    return;
-  }
-  RefreshOffsetsFromScrollBars();
-  FWindow.CopyFromSurface(surface, whole, -FxPosition, -FyPosition);
-}
-
-void TQuarneTelorus::PaintUpdatedRect(int x, int y, int width, int height) {
-  if (!FFrameBitmap) return;
-  const platform::Surface& surface = FFrameBitmap->Surface();
-  if (FStretch) {
-    // The scaled counterpart of the rectangle, widened to whole pixels.
-    int cw = FWindow.ClientWidth(), ch = FWindow.ClientHeight();
-    if (FFrameWidth <= 0 || FFrameHeight <= 0) return;
-    auto sx = [&](long long v) { return static_cast<int>(v * cw / FFrameWidth); };
-    auto sy = [&](long long v) { return static_cast<int>(v * ch / FFrameHeight); };
-    int left = sx(x), top = sy(y);
-    int right = static_cast<int>((static_cast<long long>(x + width) * cw + FFrameWidth - 1) / FFrameWidth);
-    int bottom = static_cast<int>((static_cast<long long>(y + height) * ch + FFrameHeight - 1) / FFrameHeight);
-    FWindow.StretchFromSurface(surface, {x, y, x + width, y + height}, {left, top, right, bottom});
-    return;
-  }
-  RefreshOffsetsFromScrollBars();
-  if (!FWindow.CopyFromSurface(surface, {x, y, x + width, y + height}, x - FxPosition, y - FyPosition))
-    DoStatus("Bitblt Fail!");
-}
-
-void TQuarneTelorus::SessionStartDisplay() {
-  if (FStretch) return;
-  using platform::ScrollBarKind;
-  FWindow.SetScrollRange(ScrollBarKind::Horizontal, FFrameWidth);
-  FWindow.SetScrollRange(ScrollBarKind::Vertical, FFrameHeight);
-  FWindow.SetScrollVisible(ScrollBarKind::Horizontal, FAutoScroll);
-  FWindow.SetScrollVisible(ScrollBarKind::Vertical, FAutoScroll);
-  if (FAutoScroll) {
-    FWindow.SetScrollPosition(ScrollBarKind::Horizontal, FxPosition);
-    FWindow.SetScrollPosition(ScrollBarKind::Vertical, FyPosition);
-  }
-}
-
-void TQuarneTelorus::SessionCloseDisplay() {
-  FWindow.SetScrollRange(platform::ScrollBarKind::Horizontal, 0);
-  FWindow.SetScrollRange(platform::ScrollBarKind::Vertical, 0);
-  FWindow.Invalidate();
-}
-
-void TQuarneTelorus::SetAutoScroll(bool v) {
-  FAutoScroll = v;
-  if (FStretch) return;
-  FWindow.SetScrollVisible(platform::ScrollBarKind::Horizontal, v);
-  FWindow.SetScrollVisible(platform::ScrollBarKind::Vertical, v);
-}
-
-void TQuarneTelorus::SetStretch(bool v) {
-  FStretch = v;
-  using platform::ScrollBarKind;
-  if (v) {
-    FWindow.SetScrollRange(ScrollBarKind::Horizontal, 0);
-    FWindow.SetScrollRange(ScrollBarKind::Vertical, 0);
-  } else {
-    FWindow.SetScrollRange(ScrollBarKind::Horizontal, FFrameWidth);
-    FWindow.SetScrollRange(ScrollBarKind::Vertical, FFrameHeight);
-    FWindow.SetScrollVisible(ScrollBarKind::Horizontal, FAutoScroll);
-    FWindow.SetScrollVisible(ScrollBarKind::Vertical, FAutoScroll);
-  }
-}
-
-namespace {
-// Clamps a view offset: 0 when the picture fits, else at most one less than
-// the largest scroll position.
-std::int32_t ClampOffset(std::int32_t value, std::int32_t frame, std::int32_t client) {
-  if (frame <= client) return 0;
-  if (value >= frame - client) value = frame - client - 1;
-  return value < 0 ? 0 : value;
-}
-}  // namespace
-
-void TQuarneTelorus::SetOffset(platform::ScrollBarKind bar, std::int32_t value) {
-  const bool horizontal = bar == platform::ScrollBarKind::Horizontal;
-  std::int32_t& offset = horizontal ? FxPosition : FyPosition;
-  offset = horizontal ? ClampOffset(value, FFrameWidth, FWindow.ClientWidth())
-                      : ClampOffset(value, FFrameHeight, FWindow.ClientHeight());
-  if (FStretch) return;
-  // With its scroll bar shown, the bar scrolls the view; without, the whole
-  // picture is copied again at the new offset.
-  if (FWindow.ScrollBar(bar).visible)
-    FWindow.SetScrollPosition(bar, offset);
-  else
-    Paint();
-}
-
-void TQuarneTelorus::SetxPosition(std::int32_t value) { SetOffset(platform::ScrollBarKind::Horizontal, value); }
-
-void TQuarneTelorus::SetyPosition(std::int32_t value) { SetOffset(platform::ScrollBarKind::Vertical, value); }
 
 }  // namespace telorus::viewer

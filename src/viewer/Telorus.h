@@ -6,7 +6,9 @@
 // session engine walks the handshake (version, authentication, client and
 // server initialisation, desktop name) and then frames the server's messages
 // and rectangles, handing rectangle data to the decoders and copying each
-// finished rectangle to the window. Progress and problems are reported
+// finished rectangle to the window. Its window's messages reach it through
+// one hook: painting, and the keys and mouse it forwards to the server
+// before the host's own events see them. Progress and problems are reported
 // through its events with fixed texts; it throws nothing of its own.
 #pragma once
 
@@ -47,6 +49,22 @@ using TNotifyEvent = std::function<void(TObject* Sender)>;
 using TOnVNCConnectError = std::function<void(TObject* Sender, const std::string& ErrorMsg)>;
 using TFrameSizeEvent = std::function<void(TObject* Sender, std::int32_t FrameWidth, std::int32_t FrameHeight)>;
 using THostNameEvent = std::function<void(TObject* Sender, const std::string& HostName)>;
+
+// The modifier keys and mouse buttons held during an input event (a set of
+// these flags).
+using TShiftState = std::uint8_t;
+enum : TShiftState { ssShift = 1, ssAlt = 2, ssCtrl = 4, ssLeft = 8, ssRight = 16, ssMiddle = 32, ssDouble = 64 };
+enum TMouseButton : std::uint8_t { mbLeft, mbRight, mbMiddle };
+
+// The window's input events, as the host sees them after the input went to
+// the server. Key is the virtual-key code (down and up) or the typed 8-bit
+// character (press); a handler may change it, which affects only what the
+// window does with the message afterwards.
+using TKeyEvent = std::function<void(TObject* Sender, std::uint16_t& Key, TShiftState Shift)>;
+using TKeyPressEvent = std::function<void(TObject* Sender, char& Key)>;
+using TMouseEvent =
+    std::function<void(TObject* Sender, TMouseButton Button, TShiftState Shift, std::int32_t X, std::int32_t Y)>;
+using TMouseMoveEvent = std::function<void(TObject* Sender, TShiftState Shift, std::int32_t X, std::int32_t Y)>;
 
 // The RFB encoding number announced for each codec.
 std::int32_t EncodingOf(TVNCCodec codec);
@@ -110,6 +128,13 @@ class TQuarneTelorus : public TComponent {
   void SetRequestFreames(bool v);
   bool Stretch() const { return FStretch; }
   void SetStretch(bool v);
+  // The window's background, shown where there is no picture.
+  platform::TColor Color() const { return FColor; }
+  void SetColor(platform::TColor v);
+  // Wheel steps go to the server as presses and releases of buttons 4 and 5
+  // (6 and 7 for a horizontal wheel). Off by default.
+  bool TransferWheel() const { return FTransferWheel; }
+  void SetTransferWheel(bool v) { FTransferWheel = v; }
 
   // ---- Events ----
   TNotifyEvent OnAuthFail;
@@ -122,6 +147,14 @@ class TQuarneTelorus : public TComponent {
   // Not one of the published events: raised when a whole FramebufferUpdate
   // has been decoded and shown, for tools that wait for complete frames.
   TNotifyEvent OnUpdateComplete;
+  // The window's input events.
+  TKeyEvent OnKeyDown;
+  TKeyPressEvent OnKeyPress;
+  TKeyEvent OnKeyUp;
+  TMouseEvent OnMouseDown;
+  TMouseMoveEvent OnMousemove;
+  TMouseEvent OnMouseUp;
+  TNotifyEvent OnClick;
 
   // ---- Operations ----
   void Connect();
@@ -166,6 +199,15 @@ class TQuarneTelorus : public TComponent {
   // Copies one finished rectangle to the window.
   void PaintUpdatedRect(int x, int y, int width, int height);
 
+  // ---- Input ----
+  // The window procedure: every message of the viewer's window.
+  void HandleWindowMessage(platform::WindowMessage& message);
+  void SendKeyEvent(bool down, std::uint32_t key);
+  void SendVirtualKey(std::uint16_t code, bool down);
+  static std::uint32_t TranslateVirtualKey(std::uint16_t code);
+  // flags: the mouse message's MK_* key-state flags; x, y: client position.
+  void SendPointerEvent(std::uint32_t flags, std::int32_t x, std::int32_t y);
+
  private:
   // Socket and timer handlers.
   void HandleDataAvailable(TObject* sender, std::uint16_t error);
@@ -200,6 +242,9 @@ class TQuarneTelorus : public TComponent {
   void SetEightBitFormat();
   void RestoreServerFormat();
   void CheckLocalClipboard();
+  // Server messages handed over by the engine.
+  void ServerBell();
+  void ServerClipboardText(const std::string& text);
   void DoStatus(const std::string& text);
   // DoStatus for the steps of the session: false when a status handler
   // disconnected (which clears the session), so the step goes no further.
@@ -212,6 +257,18 @@ class TQuarneTelorus : public TComponent {
   void SessionCloseDisplay();
   void RefreshOffsetsFromScrollBars();
   void SetOffset(platform::ScrollBarKind bar, std::int32_t value);
+  // The whole framebuffer one to one at the view offsets.
+  void CopyWholePicture();
+  // The scaled copy of framebuffer area [left, right) x [top, bottom).
+  void ScaledCopy(std::int64_t left, std::int64_t top, std::int64_t right, std::int64_t bottom);
+
+  // Input helpers.
+  void ForwardKey(std::uint16_t code, bool down);
+  void MouseButtonMessage(const platform::WindowMessage& message);
+  void ForwardWheel(const platform::WindowMessage& message);
+  void PointerEvent(std::uint8_t mask, std::int32_t x, std::int32_t y);
+  TShiftState KeyShiftState() const;
+  TShiftState MouseShiftState(std::uint32_t flags) const;
 
   platform::Window& FWindow;
   platform::Clipboard& FClipboard;
@@ -236,6 +293,8 @@ class TQuarneTelorus : public TComponent {
   bool FTransferServerClipBoard = true;
   bool FRequestFreames = true;
   bool FStretch = false;
+  platform::TColor FColor = platform::kClBtnFace;
+  bool FTransferWheel = false;
 
   // Session.
   TxVNCConnectStatus FStatus = VNCDisConnected;
@@ -257,6 +316,10 @@ class TQuarneTelorus : public TComponent {
   std::uint32_t FColourEntriesToSkip = 0;
   std::int32_t FxPosition = 0;
   std::int32_t FyPosition = 0;
+
+  // Input.
+  bool FClickPending = false;          // the left button went down in the window
+  std::int32_t FWheelRemainder[2] = {};  // vertical, horizontal: part of a notch
 };
 
 }  // namespace telorus::viewer

@@ -19,17 +19,6 @@ constexpr std::uint8_t kSetColourMapEntries = 1;
 constexpr std::uint8_t kBell = 2;
 constexpr std::uint8_t kServerCutText = 3;
 
-// Line feeds become carriage return + line feed on the local clipboard.
-std::string ToLocalLineEnds(const std::string& text) {
-  std::string out;
-  out.reserve(text.size() + text.size() / 16);
-  for (char c : text) {
-    if (c == '\n') out += '\r';
-    out += c;
-  }
-  return out;
-}
-
 }  // namespace
 
 void TQuarneTelorus::HandleDataAvailable(TObject*, std::uint16_t error) {
@@ -220,9 +209,9 @@ bool TQuarneTelorus::StepMessage() {
     }
     case kBell: {
       FReceive.TakeBytes(&type, 1);
-      if (FEnableBell) FBell.Beep();
-      // What follows the bell waits for the next data event.
-      return false;
+      ServerBell();
+      // A bell ends nothing: what follows it is handled in the same pass.
+      return true;
     }
     case kServerCutText:
       return StepServerCutText();
@@ -257,7 +246,7 @@ bool TQuarneTelorus::StepServerCutText() {
   std::string text(static_cast<std::size_t>(length), '\0');
   FReceive.TakeBytes(text.data(), text.size());
   text.resize(std::strlen(text.c_str()));  // up to the first NUL
-  FClipboard.SetText(ToLocalLineEnds(text));
+  ServerClipboardText(text);
   return true;
 }
 

@@ -2,58 +2,18 @@
 // handshake path and server message, each under three chunkings (whole, one
 // byte at a time, random splits), checked by the viewer's events with their
 // arguments, the bytes the client sent, and the framebuffer's pixels.
-#include <gtest/gtest.h>
-
-#include "platform/headless/headless_window.h"
 #include "platform/net.h"
-#include "support/loop_check.h"
 #include "support/loopback.h"
-#include "support/scripted_server.h"
-#include "viewer/Telorus.h"
 #include "viewer/vncdes.h"
-#include "rfb_bytes.h"
+#include "session_fixture.h"
 
 namespace telorus::test {
 namespace {
 
-using namespace viewer;
-using namespace std::chrono_literals;
-using Events = std::vector<std::string>;
-
-class SessionTest : public LoopTest, public ::testing::WithParamInterface<Chunking> {
+class SessionTest : public ::testing::WithParamInterface<Chunking>, public ViewerSessionTest {
  protected:
-  SessionTest() : server(GetParam(), 7) {
-    viewer.OnStatus = [this](TObject*, const std::string& t) { events.push_back("Status(" + t + ")"); };
-    viewer.OnConnectError = [this](TObject*, const std::string& t) { events.push_back("ConnectError(" + t + ")"); };
-    viewer.OnAuthFail = [this](TObject*) { events.push_back("AuthFail"); };
-    viewer.OnFrameSize = [this](TObject*, std::int32_t w, std::int32_t h) {
-      events.push_back("FrameSize(" + std::to_string(w) + "," + std::to_string(h) + ")");
-    };
-    viewer.OnHostName = [this](TObject*, const std::string& n) { events.push_back("HostName(" + n + ")"); };
-    viewer.OnConnected = [this](TObject*) { events.push_back("Connected"); };
-    viewer.OnConnectClose = [this](TObject*) { events.push_back("ConnectClose"); };
-    viewer.OnUpdateComplete = [this](TObject*) { ++updates; };
-  }
+  SessionTest() : ViewerSessionTest(GetParam()) {}
 
-  void TearDown() override {
-    viewer_.reset();  // the viewer's socket and timer must be gone before the loop check
-    platform::PumpPending();
-    LoopTest::TearDown();
-  }
-
-  // Starts the script and connects the viewer to it.
-  void Go() {
-    server.Start();
-    viewer.SetServer("127.0.0.1");
-    viewer.SetPort(server.Port());
-    viewer.Connect();
-  }
-
-  bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds t = 10s) {
-    return RunLoopUntil(done, t);
-  }
-  void Settle() { RunLoopUntil([] { return false; }, 200ms); }
-  bool Has(const std::string& e) const { return std::find(events.begin(), events.end(), e) != events.end(); }
   // Checks that copies[from, to) are bands of whole rows that cover the
   // rectangle from its top down, in order, each at most maxRows high.
   static void ExpectBands(const std::vector<platform::HeadlessWindow::Copy>& copies, std::size_t from,
@@ -72,30 +32,6 @@ class SessionTest : public LoopTest, public ::testing::WithParamInterface<Chunki
     }
     EXPECT_EQ(top, rect.bottom);
   }
-  bool WaitEvent(const std::string& e) { return RunUntil([&] { return Has(e); }); }
-  // The statuses only, in order.
-  Events Statuses() const {
-    Events out;
-    for (const auto& e : events)
-      if (e.rfind("Status(", 0) == 0) out.push_back(e);
-    return out;
-  }
-
-  // Plays the handshake of a server that needs no password.
-  void NoAuthHandshake(const rfb::PixelFormat& format, int width, int height, const std::string& name = "desk") {
-    server.Send("RFB 003.008\n").Expect(12).Send(rfb::Be32(1)).Expect(1);
-    server.Send(rfb::ServerInit(width, height, format, name));
-    server.Expect(8);  // SetEncodings
-  }
-
-  platform::HeadlessWindow window{800, 600};
-  platform::HeadlessClipboard clipboard;
-  platform::HeadlessBell bell;
-  std::unique_ptr<TQuarneTelorus> viewer_ = std::make_unique<TQuarneTelorus>(window, clipboard, bell);
-  TQuarneTelorus& viewer = *viewer_;
-  ScriptedServer server;
-  Events events;
-  int updates = 0;
 };
 
 INSTANTIATE_TEST_SUITE_P(Chunkings, SessionTest,
