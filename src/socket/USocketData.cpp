@@ -141,7 +141,9 @@ void TCustomUSocket::TryToSend() {
     // OnSendData may have closed the socket or discarded the chain.
     if (FSocketHandle == INVALID_SOCKET || FSendChain.empty() || FSendChain.front().get() != first) return;
     first->Remove(n);
-    if (n < count) return;  // the socket's buffer is full
+    // After a partial send the loop offers the rest at once: only a send
+    // refused with "would block" brings the write record that resumes the
+    // chain (Winsock sends no write record after a partial send).
   }
 }
 

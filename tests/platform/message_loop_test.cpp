@@ -1,5 +1,6 @@
 // The message loop: arrival order, nesting, timers, quit and posts from
-// other threads.
+// other threads. Records use message numbers from kUserMessage up: the ones
+// below belong to the windowing system.
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -38,14 +39,14 @@ TEST_F(MessageLoopTest, NestedPumpsDeliverEachRecordOnceAndKeepOrder) {
     maxDepth = std::max(maxDepth, depth);
     seen.push_back(static_cast<int>(m.wParam));
     if (m.wParam < 5) {
-      self->Post(1, m.wParam + 1, 0);
+      self->Post(kUserMessage + 1, m.wParam + 1, 0);
       PumpPending();  // pumping from inside a handler, deeper each time
     }
     --depth;
   });
   self = &n;
-  n.Post(1, 0, 0);
-  n.Post(1, 100, 0);
+  n.Post(kUserMessage + 1, 0, 0);
+  n.Post(kUserMessage + 1, 100, 0);
   PumpPending();
   EXPECT_EQ(seen, (std::vector<int>{0, 100, 1, 2, 3, 4, 5}));
   EXPECT_GE(maxDepth, 3);
@@ -58,12 +59,12 @@ TEST_F(MessageLoopTest, DestroyedReceiverGetsNothingAndMaySelfDestructInHandler)
     ++calls;
     owned.reset();  // the receiver ends inside its own handler
   });
-  owned->Post(1, 0, 0);
-  owned->Post(2, 0, 0);
+  owned->Post(kUserMessage + 1, 0, 0);
+  owned->Post(kUserMessage + 2, 0, 0);
   WindowId id = owned->Id();
   PumpPending();
   EXPECT_EQ(calls, 1) << "the second record was for a receiver that is gone";
-  EXPECT_FALSE(PostTo(id, 3, 0, 0));
+  EXPECT_FALSE(PostTo(id, kUserMessage + 3, 0, 0));
 }
 
 TEST_F(MessageLoopTest, TimersTickPeriodicallyWithoutPilingUpAndStopWhenKilled) {
@@ -93,9 +94,9 @@ TEST_F(MessageLoopTest, TimersTickPeriodicallyWithoutPilingUpAndStopWhenKilled) 
 TEST_F(MessageLoopTest, QuitIsTakenOffTheQueueNotDispatched) {
   int calls = 0;
   Notifier n([&](const Message&) { ++calls; });
-  n.Post(1, 0, 0);
+  n.Post(kUserMessage + 1, 0, 0);
   PostQuit();
-  n.Post(2, 0, 0);
+  n.Post(kUserMessage + 2, 0, 0);
   EXPECT_TRUE(PumpPending());
   EXPECT_EQ(calls, 2);
   EXPECT_FALSE(PumpPending());
@@ -118,7 +119,7 @@ TEST_F(MessageLoopTest, PostsFromOtherThreadsWakeTheLoopAndArriveOnTheOwningThre
   std::vector<std::thread> posters;
   for (int t = 0; t < 4; ++t)
     posters.emplace_back([id] {
-      for (int i = 0; i < 250; ++i) PostTo(id, 1, static_cast<std::uintptr_t>(i), 0);
+      for (int i = 0; i < 250; ++i) PostTo(id, kUserMessage + 1, static_cast<std::uintptr_t>(i), 0);
     });
   EXPECT_TRUE(RunUntil([&] { return got == 1000; }, 5s));
   for (auto& t : posters) t.join();

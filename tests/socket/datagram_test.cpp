@@ -85,6 +85,7 @@ TEST_F(DatagramTest, DupOntoASocketInUseDropsTheOldConnectionSilently) {
   EXPECT_EQ(log->events, (Events{"ChangeState(wsConnected,wsClosed)", "ChangeState(wsClosed,wsConnected)"}))
       << "no OnSessionClosed for the connection that was dropped";
   EXPECT_EQ(peer.ReadToEnd(std::chrono::seconds(2)), "") << "the old peer sees its connection end";
+  ASSERT_TRUE(RunLoopUntil([&] { return incoming.State() == wsConnected; }));
   incoming.SendText("new");
   ASSERT_TRUE(RunLoopUntil([&] { return log->received == "new"; }));
   incoming.Close();

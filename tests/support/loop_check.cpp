@@ -1,5 +1,9 @@
 #include "support/loop_check.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "platform/message_loop.h"
 #include "platform/net.h"
 
@@ -25,6 +29,15 @@ void ExpectLoopClean() {
   EXPECT_EQ(c.sockets, 0u) << "sockets still registered";
   EXPECT_EQ(platform::net::OpenSocketCount(), 0u) << "socket handles still open";
   EXPECT_EQ(platform::net::PendingLookups(), 0u) << "lookups still pending";
+}
+
+bool RunningUnderWine() {
+#ifdef _WIN32
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version");
+#else
+  return false;
+#endif
 }
 
 }  // namespace telorus::test

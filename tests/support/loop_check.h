@@ -17,6 +17,10 @@ bool RunLoopUntil(const std::function<bool()>& done,
 // registered or open sockets, or pending lookups to remain.
 void ExpectLoopClean();
 
+// Whether this Windows executable runs under Wine (which differs from
+// Windows in a few documented places that tests skip with the reason).
+bool RunningUnderWine();
+
 // A fixture whose TearDown makes that check.
 class LoopTest : public ::testing::Test {
  protected:

@@ -48,6 +48,9 @@ struct SocketState {
   bool writeArmed = false;
   bool acceptArmed = true;
   bool closeDone = false;
+  // The peer ended the stream while data was still queued: as on Winsock,
+  // the close record waits until that data has been read.
+  bool peerEnded = false;
 };
 
 class SocketTable {

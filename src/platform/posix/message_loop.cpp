@@ -3,6 +3,7 @@
 // turned into Winsock-style notification records (see net.h).
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -200,6 +201,15 @@ void Loop::Collect(int timeoutMs) {
           ready.push_back(SocketRecord(s, fd, net::kFdConnect, net::ErrorFromErrno(s.deferredConnectError)));
         continue;
       }
+      if (s.peerEnded && !s.closeDone) {
+        int pending = 0;
+        if (ioctl(fd, FIONREAD, &pending) == 0 && pending <= 0) {
+          s.closeDone = true;
+          s.finished = true;  // nothing is left to tell about this stream
+          if (s.mask & net::kFdClose) ready.push_back(SocketRecord(s, fd, net::kFdClose, 0));
+          continue;
+        }
+      }
       short events = 0;
       if (s.connecting) {
         events = POLLOUT;
@@ -211,7 +221,7 @@ void Loop::Collect(int timeoutMs) {
       } else if (s.connected) {
         if ((s.mask & net::kFdRead) && s.readArmed && !s.eof) events |= POLLIN;
         if ((s.mask & net::kFdWrite) && s.writeArmed) events |= POLLOUT;
-        if ((s.mask & net::kFdClose) && !s.closeDone) events |= POLLRDHUP;
+        if ((s.mask & net::kFdClose) && !s.closeDone && !s.peerEnded) events |= POLLRDHUP;
       }
       if (events) fds.push_back(pollfd{fd, events, 0});
     }
@@ -296,7 +306,12 @@ void Loop::Collect(int timeoutMs) {
       }
       if (peerGone) {
         if (!closeError) closeError = PendingSocketError(fd);
-        if (!s.closeDone && (s.mask & net::kFdClose)) {
+        int pending = 0;
+        if (!closeError && !s.closeDone && ioctl(fd, FIONREAD, &pending) == 0 && pending > 0) {
+          // An orderly end behind data not read yet: the close record
+          // follows once the data is gone (a reset is told at once).
+          s.peerEnded = true;
+        } else if (!s.closeDone && (s.mask & net::kFdClose)) {
           s.closeDone = true;
           ready.push_back(SocketRecord(s, fd, net::kFdClose, closeError ? net::ErrorFromErrno(closeError) : 0));
         }

@@ -155,6 +155,10 @@ int Startup() {
 void Cleanup() { gStarted = false; }
 bool Started() { return gStarted.load(); }
 
+// The socket calls are linked in: there is no library to load or look up.
+void SetLibraryFailureHandler(LibraryFailureHandler) {}
+void SetSocketLibraryNameForTesting(const std::string&) {}
+
 int SolSocket() { return SOL_SOCKET; }
 int IpprotoTcp() { return IPPROTO_TCP; }
 int IpprotoIp() { return IPPROTO_IP; }
@@ -258,9 +262,22 @@ SocketHandle Accept(SocketHandle s, SockAddrIn* peer) {
   socklen_t len = sizeof sa;
   int fd = ::accept4(Fd(s), reinterpret_cast<sockaddr*>(&sa), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
   int err = errno;
-  WithState(s, [](SocketState& st) { st.acceptArmed = true; });
+  SocketState listener;
+  WithState(s, [&](SocketState& st) {
+    st.acceptArmed = true;
+    listener = st;
+  });
   if (fd < 0) return Fail(ErrorFromErrno(err)), kInvalidSocket;
   Track(fd, SOCK_STREAM, true);
+  // As on Winsock, the accepted socket has the listening socket's
+  // registration, and being connected it can send at once: one write record.
+  WithState(fd, [&](SocketState& st) {
+    st.loop = listener.loop;
+    st.target = listener.target;
+    st.msg = listener.msg;
+    st.mask = listener.mask;
+    st.writeArmed = (listener.mask & kFdWrite) != 0;
+  });
   if (peer) *peer = FromSys(sa);
   return fd;
 }
