@@ -73,11 +73,24 @@ void SetLastError(int error);
 int ErrorFromErrno(int errnoValue);
 int ErrorFromResolver(int gaiCode);
 
-// One process-wide start of the socket library (WSAStartup on Windows),
-// and its release. Started() tells whether it is currently started.
+// One process-wide start of the socket library (on Windows: "wsock32.dll"
+// loaded at run time and WSAStartup), and its release. Startup returns the
+// startup call's error (0 on success). Started() tells whether it is
+// currently started.
 int Startup();
 void Cleanup();
 bool Started();
+
+// Called with the message when the library cannot be loaded ("Unable to load
+// wsock32.dll Error #126") or lacks an entry point ("Procedure X not found in
+// wsock32.dll Error #127"); it must not return (the socket layer raises its
+// exception). Without one, std::runtime_error is thrown. Only Windows binds
+// a library at run time; elsewhere nothing can fail this way.
+using LibraryFailureHandler = std::function<void(const std::string& message)>;
+void SetLibraryFailureHandler(LibraryFailureHandler handler);
+// Binds another library instead of "wsock32.dll" (empty: the real one), for
+// tests of the failure messages. Releases the current binding.
+void SetSocketLibraryNameForTesting(const std::string& name);
 
 // Level and option numbers as the platform defines them.
 int SolSocket();

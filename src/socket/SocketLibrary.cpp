@@ -21,8 +21,11 @@ void EnsureSocketLibrary() {
   // After a failed startup the library stays bound but unstarted: the
   // socket calls themselves then fail with 10093, as they would on Windows.
   if (gLoaded) return;
-  gLoaded = true;
+  // A library that cannot be loaded, or lacks an entry point, is reported
+  // as this layer's exception from whatever call first needed it.
+  net::SetLibraryFailureHandler([](const std::string& message) { throw ESocketException(message); });
   int rc = net::Startup();
+  gLoaded = true;
   if (rc != 0) {
     gStartupFailed = true;
     throw ESocketException("wsock32.dll: WSAStartup error #" + std::to_string(rc));

@@ -125,6 +125,7 @@ TEST_F(EventOrderTest, SendOnAResetConnectionClosesWithTheError) {
 }
 
 TEST_F(EventOrderTest, PeerResetWhileIdleIsReportedAsSessionClosed10054) {
+  if (RunningUnderWine()) GTEST_SKIP() << "Wine 8 reports a reset connection as a close with error 0";
   ConnectPeer();
   peer.Reset();
   ASSERT_TRUE(WaitFor("SessionClosed(10054)"));

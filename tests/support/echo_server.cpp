@@ -1,10 +1,7 @@
 // telorus-echo-server [--port-file FILE]: echoes every connection's bytes
 // back on a free loopback port, one thread per connection. The chosen port
 // is printed on stdout and, with --port-file, written to FILE.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "support/bsd_sockets.h"
 
 #include <cstdio>
 #include <cstring>
@@ -16,7 +13,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i)
     if (std::strcmp(argv[i], "--port-file") == 0 && i + 1 < argc) portFile = argv[++i];
 
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  int fd = telorus::test::OpenTcpSocket();
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
   sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -36,7 +33,7 @@ int main(int argc, char** argv) {
     }
   }
   for (;;) {
-    int c = ::accept(fd, nullptr, nullptr);
+    int c = static_cast<int>(::accept(fd, nullptr, nullptr));
     if (c < 0) continue;
     std::thread([c] {
       char buf[65536];
@@ -49,7 +46,7 @@ int main(int argc, char** argv) {
           off += w;
         }
       }
-      ::close(c);
+      telorus::test::CloseSocketFd(c);
     }).detach();
   }
 }

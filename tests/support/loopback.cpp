@@ -1,14 +1,11 @@
 #include "support/loopback.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "support/bsd_sockets.h"
 
 #include <stdexcept>
 
 namespace telorus::test {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -16,8 +13,8 @@ using Clock = std::chrono::steady_clock;
 bool WaitReadable(int fd, Clock::time_point deadline) {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
   if (left < 0) left = 0;
-  pollfd p{fd, POLLIN, 0};
-  return poll(&p, 1, static_cast<int>(left)) > 0;
+  pollfd p{static_cast<decltype(pollfd::fd)>(fd), POLLIN, 0};
+  return Poll(&p, 1, static_cast<int>(left)) > 0;
 }
 
 sockaddr_in Loopback(std::uint16_t port) {
@@ -74,23 +71,23 @@ std::string Peer::ReadToEnd(std::chrono::milliseconds timeout) {
   return out;
 }
 
-void Peer::SetReceiveBuffer(int bytes) { setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes); }
+void Peer::SetReceiveBuffer(int bytes) { setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes); }
 
 void Peer::ShutdownWrite() { ::shutdown(fd_, SHUT_WR); }
 
 void Peer::Reset() {
   linger l{1, 0};
-  setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+  setsockopt(fd_, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l);
   Close();
 }
 
 void Peer::Close() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0) CloseSocketFd(fd_);
   fd_ = -1;
 }
 
 Listener::Listener() {
-  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  fd_ = OpenTcpSocket();
   sockaddr_in sa = Loopback(0);
   if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(fd_, 16) != 0)
     throw std::runtime_error("cannot listen on loopback");
@@ -100,7 +97,7 @@ Listener::Listener() {
 }
 
 Listener::~Listener() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0) CloseSocketFd(fd_);
 }
 
 Peer Listener::Accept(std::chrono::milliseconds timeout) {
@@ -108,15 +105,15 @@ Peer Listener::Accept(std::chrono::milliseconds timeout) {
   return Peer(::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC));
 }
 
-void Listener::SetReceiveBuffer(int bytes) { setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes); }
+void Listener::SetReceiveBuffer(int bytes) { setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes); }
 
 std::uint16_t UnusedPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  int fd = OpenTcpSocket();
   sockaddr_in sa = Loopback(0);
   ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
   socklen_t len = sizeof sa;
   getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-  ::close(fd);
+  CloseSocketFd(fd);
   return ntohs(sa.sin_port);
 }
 

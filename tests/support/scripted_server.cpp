@@ -1,11 +1,6 @@
 #include "support/scripted_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "support/bsd_sockets.h"
 
 #include <random>
 #include <stdexcept>
@@ -22,7 +17,7 @@ const char* ChunkingName(Chunking c) {
 }
 
 ScriptedServer::ScriptedServer(Chunking chunking, std::uint32_t seed) : chunking_(chunking), seed_(seed) {
-  listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  listenFd_ = OpenTcpSocket();
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
   sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -43,8 +38,8 @@ ScriptedServer::~ScriptedServer() {
   if (clientFd_ >= 0) ::shutdown(clientFd_, SHUT_RDWR);
   if (thread_.joinable()) thread_.join();
   if (reader_.joinable()) reader_.join();
-  if (clientFd_ >= 0) ::close(clientFd_);
-  if (listenFd_ >= 0) ::close(listenFd_);
+  if (clientFd_ >= 0) CloseSocketFd(clientFd_);
+  if (listenFd_ >= 0) CloseSocketFd(listenFd_);
 }
 
 ScriptedServer& ScriptedServer::Send(std::string bytes) {
@@ -117,13 +112,13 @@ void ScriptedServer::SendChunked(const std::string& bytes) {
 }
 
 void ScriptedServer::Run() {
-  pollfd p{listenFd_, POLLIN, 0};
-  if (poll(&p, 1, 10000) <= 0) {
+  pollfd p{static_cast<decltype(pollfd::fd)>(listenFd_), POLLIN, 0};
+  if (Poll(&p, 1, 10000) <= 0) {
     Fail("no client connected");
   } else {
     clientFd_ = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
     int one = 1;
-    setsockopt(clientFd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    setsockopt(clientFd_, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
     // Everything the client sends is recorded as it arrives.
     reader_ = std::thread([this] {
       char buf[65536];
@@ -167,8 +162,8 @@ void ScriptedServer::Run() {
           ::shutdown(clientFd_, SHUT_RD);
           if (reader_.joinable()) reader_.join();
           linger l{1, 0};
-          setsockopt(clientFd_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-          ::close(clientFd_);
+          setsockopt(clientFd_, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l);
+          CloseSocketFd(clientFd_);
           clientFd_ = -1;
           break;
         }

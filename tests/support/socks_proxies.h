@@ -29,6 +29,7 @@ class SocksProxy {
   void Start(const std::vector<std::string>& argv, const std::string& what);
 
   Process process_;
+  long brokerId_ = -1;  // on Windows: the broker's number for the proxy
   std::uint16_t port_ = 0;
   bool ok_ = false;
   std::string problem_;

@@ -1,9 +1,11 @@
 // Real RFB servers for integration tests, started on loopback by the tests
 // themselves: Xvfb with x11vnc, and TigerVNC's Xvnc. Plus the X server's own
 // view of its screen (xwd) to compare pixels against.
+//
+// Under Wine the same classes ask the peer broker, a Linux program that the
+// test script starts, to run the servers and commands on the Linux side;
+// whatever a test process started there ends with the process.
 #pragma once
-
-#include <sys/types.h>
 
 #include <chrono>
 #include <cstdint>
@@ -21,11 +23,10 @@ class Process {
   Process(Process&& o) noexcept : pid_(o.pid_) { o.pid_ = -1; }
   Process& operator=(Process&& o) noexcept;
   bool Running();
-  pid_t Pid() const { return pid_; }
   void Stop();
 
  private:
-  pid_t pid_ = -1;
+  long pid_ = -1;  // on Windows: the broker's number for the process
 };
 
 // Runs a command to completion with DISPLAY set; returns its stdout.
@@ -44,7 +45,7 @@ class XvfbServer {
   bool Ok() const { return ok_; }
 
  private:
-  int display_;
+  int display_ = 0;
   Process process_;
   bool ok_ = false;
 };
@@ -68,6 +69,7 @@ class RfbServer {
   bool ok_ = false;
   std::string problem_;
   std::string passwordFile_;
+  long brokerId_ = -1;  // on Windows: the broker's number for the server
 };
 
 // x11vnc on its own Xvfb. An empty password means no authentication.
@@ -75,9 +77,11 @@ class X11VncServer : public RfbServer {
  public:
   X11VncServer(int width, int height, int depth, const std::string& password = "");
 
+#ifndef _WIN32
  private:
   XvfbServer xvfb_;
   Process vnc_;
+#endif
 };
 
 // TigerVNC's Xvnc: an X server and RFB server in one.
@@ -86,8 +90,10 @@ class XvncServer : public RfbServer {
   XvncServer(int width, int height, int depth, const std::string& password = "",
              const std::string& desktopName = "telorus-test");
 
+#ifndef _WIN32
  private:
   Process process_;
+#endif
 };
 
 // The root window as the X server holds it, as colour values (red in bits
