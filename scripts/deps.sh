@@ -14,6 +14,8 @@ packages=(
   dante-server microsocks libio-socket-socks-perl
   # the benchmark's baseline client
   libvncserver-dev
+  # the Windows build and its tests under Wine
+  g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 fonts-wine
 )
 
 missing=()

@@ -83,15 +83,18 @@ class Session {
 // gradients, flat areas and noise, set as the root background.
 void PaintTestPicture(int display, int width, int height) {
   std::string image = "/tmp/telorus-test-picture-" + std::to_string(display) + ".png";
-  std::string cmd = "convert -size " + std::to_string(width) + "x" + std::to_string(height) +
+  // `display` stays to keep the picture on the root window, in the
+  // background and away from the output that RunWithDisplay reads.
+  std::string cmd = "(convert -size " + std::to_string(width) + "x" + std::to_string(height) +
                     " gradient:'#102030-#a0c0e0' -fill '#ff8000' -draw 'rectangle 40,40 300,200'"
                     " -fill white -draw 'rectangle 320,60 700,400' \\( -size 200x150 plasma:fractal -seed 3 \\)"
                     " -geometry +400+420 -composite " +
-                    image + " && DISPLAY=:" + std::to_string(display) + " display -window root " + image +
-                    " >/dev/null 2>&1 &";
-  ASSERT_EQ(std::system(cmd.c_str()), 0);
+                    image + " && display -window root " + image + ") >/dev/null 2>&1 &";
+  int status = -1;
+  RunWithDisplay(display, {"sh", "-c", cmd}, &status);
+  ASSERT_EQ(status, 0);
   std::this_thread::sleep_for(1500ms);
-  std::remove(image.c_str());  // the root window keeps the picture
+  RunWithDisplay(display, {"rm", "-f", image});  // the root window keeps the picture
 }
 
 struct ServerCase {
