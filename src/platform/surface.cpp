@@ -36,8 +36,14 @@ Surface::Surface(std::uint32_t* pixels, int width, int height, std::ptrdiff_t st
   stride_ = stride;
 }
 
+Surface::Surface(std::uint32_t* pixels, int width, int height, std::ptrdiff_t stride, std::shared_ptr<void> native)
+    : Surface(pixels, width, height, stride) {
+  native_ = std::move(native);
+}
+
 Surface::Surface(Surface&& other) noexcept
     : owned_(std::move(other.owned_)),
+      native_(std::move(other.native_)),
       pixels_(std::exchange(other.pixels_, nullptr)),
       width_(std::exchange(other.width_, 0)),
       height_(std::exchange(other.height_, 0)),
@@ -46,6 +52,7 @@ Surface::Surface(Surface&& other) noexcept
 Surface& Surface::operator=(Surface&& other) noexcept {
   if (this != &other) {
     owned_ = std::move(other.owned_);
+    native_ = std::move(other.native_);
     pixels_ = std::exchange(other.pixels_, nullptr);
     width_ = std::exchange(other.width_, 0);
     height_ = std::exchange(other.height_, 0);
@@ -55,6 +62,10 @@ Surface& Surface::operator=(Surface&& other) noexcept {
 }
 
 Surface::~Surface() = default;
+
+#ifndef _WIN32
+Surface CreateBitmapSurface(int width, int height) { return Surface(width, height); }
+#endif
 
 Colour Surface::GetPixel(int x, int y) const {
   if (x < 0 || y < 0 || x >= width_ || y >= height_) return 0;

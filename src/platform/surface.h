@@ -75,6 +75,11 @@ class Surface {
   // y + 1 and must be at least width * 4 in magnitude.
   Surface(std::uint32_t* pixels, int width, int height, std::ptrdiff_t stride);
 
+  // A surface over a bitmap of the windowing system: `native` (an HBITMAP
+  // on Windows) owns the memory and is released with the surface. Windows
+  // copy from such a surface with the system's own blits.
+  Surface(std::uint32_t* pixels, int width, int height, std::ptrdiff_t stride, std::shared_ptr<void> native);
+
   Surface(Surface&& other) noexcept;
   Surface& operator=(Surface&& other) noexcept;
   Surface(const Surface&) = delete;
@@ -87,6 +92,8 @@ class Surface {
   std::uint32_t* Pixels() { return pixels_; }
   const std::uint32_t* Pixels() const { return pixels_; }
   SurfaceView View() { return {pixels_, width_, height_, stride_}; }
+  // The windowing system's bitmap behind the memory, or null.
+  void* NativeBitmap() const { return native_.get(); }
 
   // Row y, 0 <= y < Height(). For hot paths that have clipped with `Clip`.
   std::uint32_t* Row(int y) {
@@ -157,10 +164,16 @@ class Surface {
 
  private:
   std::unique_ptr<std::uint32_t[]> owned_;
+  std::shared_ptr<void> native_;
   std::uint32_t* pixels_ = nullptr;
   int width_ = 0;
   int height_ = 0;
   std::ptrdiff_t stride_ = 0;
 };
+
+// A black width x height surface in memory that the platform's windows
+// draw from directly: a 32-bit DIB section on Windows, plain memory
+// elsewhere. Throws std::bad_alloc when it cannot be had.
+Surface CreateBitmapSurface(int width, int height);
 
 }  // namespace telorus::platform

@@ -19,7 +19,7 @@ std::unique_ptr<FrameBitmap> FrameBitmap::Create(int width, int height, std::str
     return nullptr;
   }
   try {
-    return std::make_unique<FrameBitmap>(platform::Surface(width, height));
+    return std::make_unique<FrameBitmap>(platform::CreateBitmapSurface(width, height));
   } catch (const std::bad_alloc&) {
     error = "Not enough memory for a framebuffer of " + std::to_string(width) + "x" +
             std::to_string(height) + " pixels";

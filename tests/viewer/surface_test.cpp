@@ -1,5 +1,6 @@
 #include "platform/surface.h"
 #include "platform/headless/headless_window.h"
+#include "platform/scale.h"
 
 #include <gtest/gtest.h>
 
@@ -216,6 +217,39 @@ TEST(HeadlessWindow, ReceivesCopiesAndKeepsABoundedLogOfTheRecentOnes) {
     ASSERT_EQ(copy.dest.left, static_cast<std::int64_t>(i % 7)) << back;
     ASSERT_EQ(copy.source.Width(), 1 + static_cast<std::int64_t>(i % 4)) << back;
   }
+}
+
+}  // namespace
+}  // namespace telorus::platform
+
+namespace telorus::platform {
+namespace {
+
+TEST(ScaleAreaAverage, EachPixelIsTheAverageOfTheAreaItCovers) {
+  // Three columns onto two: the middle source column is shared half and half.
+  Surface from(3, 1);
+  from.SetPixel(0, 0, 0x000000);
+  from.SetPixel(1, 0, 0x0000F0);
+  from.SetPixel(2, 0, 0x00F000);
+  Surface to(2, 1);
+  ScaleAreaAverage(from, {0, 0, 3, 1}, to.View(), {0, 0, 2, 1}, {0, 0, 2, 1});
+  // Pixel 0 covers column 0 and half of column 1, pixel 1 the rest.
+  EXPECT_EQ(to.GetPixel(0, 0), 0x000050u);  // red 240 * 0.5 / 1.5
+  EXPECT_EQ(to.GetPixel(1, 0), 0x00A050u);  // (red 120 + green 240) / 1.5
+
+  // A uniform picture stays uniform at any ratio, and a part drawn alone
+  // equals the same part of the whole.
+  Surface flat(37, 23);
+  flat.FillRect({0, 0, 37, 23}, 0x123456);
+  Surface whole(50, 9), part(50, 9);
+  ScaleAreaAverage(flat, {0, 0, 37, 23}, whole.View(), {0, 0, 50, 9}, {0, 0, 50, 9});
+  ScaleAreaAverage(flat, {0, 0, 37, 23}, part.View(), {0, 0, 50, 9}, {10, 2, 20, 5});
+  for (int y = 0; y < 9; ++y)
+    for (int x = 0; x < 50; ++x) {
+      ASSERT_EQ(whole.GetPixel(x, y), 0x123456u) << x << "," << y;
+      const bool inside = x >= 10 && x < 20 && y >= 2 && y < 5;
+      ASSERT_EQ(part.GetPixel(x, y), inside ? 0x123456u : 0u) << x << "," << y;
+    }
 }
 
 }  // namespace
