@@ -7,6 +7,8 @@
 # x11vnc serving it on a free loopback port, both stopped at the end. The
 # picture is written to telorus-demo.png (or OUTPUT.png). First, the socket
 # component alone: telorus-nc exchanges two lines with a local echo server.
+# Last, the same snapshot through the Windows build, telorus-snap.exe under
+# Wine, into telorus-demo-windows.png (next to OUTPUT.png).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -56,3 +58,14 @@ fi
 
 build/linux/apps/telorus-snap/telorus-snap "$target" -o "$output"
 echo "snapshot written to $output"
+
+echo "== telorus-snap.exe under Wine"
+cmake --preset windows >/dev/null
+cmake --build --preset windows --target telorus-snap telorus-nc
+source scripts/wine-prefix.sh
+prepare_wine_prefix "$PWD/build/windows/wine-null" null
+windows_output="$(dirname "$output")/telorus-demo-windows.png"
+WINEPREFIX=$PWD/build/windows/wine-null wine build/windows/apps/telorus-snap/telorus-snap.exe "$target" \
+  -o "Z:$(realpath -m "$windows_output" | tr / '\\')"
+WINEPREFIX=$PWD/build/windows/wine-null wineserver -k || true
+echo "snapshot written to $windows_output"

@@ -12,21 +12,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 build=$root/build/windows
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installers
-
-prepare_prefix() {  # prefix graphics-driver
-  local prefix=$1 driver=$2
-  [ -f "$prefix/.telorus-ready" ] && return 0
-  rm -rf "$prefix"
-  WINEPREFIX=$prefix wine wineboot -i >/dev/null 2>&1
-  WINEPREFIX=$prefix wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
-  if [ "$driver" = null ]; then
-    WINEPREFIX=$prefix wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
-  fi
-  WINEPREFIX=$prefix wineserver -w
-  touch "$prefix/.telorus-ready"
-}
+source "$root/scripts/wine-prefix.sh"
 
 pids=()
 cleanup() {
@@ -45,8 +31,8 @@ Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
 
 export DISPLAY=":$display"
-prepare_prefix "$build/wine-null" null
-prepare_prefix "$build/wine-x11" x11
+prepare_wine_prefix "$build/wine-null" null
+prepare_wine_prefix "$build/wine-x11" x11
 export TELORUS_WINE_NULL_PREFIX=$build/wine-null
 export TELORUS_WINE_X11_PREFIX=$build/wine-x11
 

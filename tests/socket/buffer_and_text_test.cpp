@@ -146,5 +146,37 @@ TEST(SocketLibraryTest, LoadedOnFirstUseAndReleasedWithTheLastSocket) {
   EXPECT_EQ(again.DnsResult(), "10.1.2.3");
 }
 
+TEST(SocketLibraryTest, ALibraryThatCannotBeLoadedOrBoundIsReported) {
+#ifndef _WIN32
+  GTEST_SKIP() << "the socket calls are linked in here: no library is loaded at run time";
+#else
+  UnloadSocketLibrary();
+  auto messageOfALookup = [] {
+    TUSocket s;
+    int errors = 0;
+    s.OnError = [&](TObject*) { ++errors; };
+    try {
+      s.DnsLookup("127.0.0.1");
+    } catch (const ESocketException& e) {
+      EXPECT_EQ(errors, 0) << "the binding's failures do not go through OnError";
+      return std::string(e.what());
+    }
+    return std::string("no exception");
+  };
+  platform::net::SetSocketLibraryNameForTesting("telorus-no-such-library.dll");
+  EXPECT_EQ(messageOfALookup(), "Unable to load telorus-no-such-library.dll Error #126");
+  EXPECT_EQ(messageOfALookup(), "Unable to load telorus-no-such-library.dll Error #126") << "the load is tried again";
+  // A library without the socket calls: the first entry point it is asked for.
+  platform::net::SetSocketLibraryNameForTesting("kernel32.dll");
+  EXPECT_EQ(messageOfALookup(), "Procedure WSAStartup not found in kernel32.dll Error #127");
+  platform::net::SetSocketLibraryNameForTesting("");
+  TUSocket working;
+  std::uint16_t done = 1;
+  working.OnDnsLookupDone = [&](TObject*, std::uint16_t e) { done = e; };
+  working.DnsLookup("10.1.2.3");
+  EXPECT_EQ(done, 0) << "wsock32.dll binds again";
+#endif
+}
+
 }  // namespace
 }  // namespace telorus::socket
