@@ -180,6 +180,11 @@ class Window {
 
   virtual void SetFocus() = 0;
   virtual bool Focused() const = 0;
+  // Whether the window takes input, and whether it is shown.
+  virtual void SetEnabled(bool enabled) = 0;
+  virtual bool Enabled() const = 0;
+  virtual void SetVisible(bool visible) = 0;
+  virtual bool Visible() const = 0;
   virtual KeyboardState KeyState() const = 0;
 
  protected:

@@ -199,6 +199,28 @@ class TQuarneTelorus : public TComponent {
   // Copies one finished rectangle to the window.
   void PaintUpdatedRect(int x, int y, int width, int height);
 
+  // ---- What the window-control base offers a host ----
+  bool Enabled() const { return FWindow.Enabled(); }
+  void SetEnabled(bool v) { FWindow.SetEnabled(v); }
+  bool Visible() const { return FWindow.Visible(); }
+  void SetVisible(bool v) { FWindow.SetVisible(v); }
+  bool DoubleBuffered() const { return FDoubleBuffered; }
+  void SetDoubleBuffered(bool v) { FDoubleBuffered = v; }
+  // Suspends the scroll-range updates; the last EnableAutoRange recomputes
+  // the ranges when a scroll bar is shown.
+  void DisableAutoRange() { ++FAutoRangeSuspensions; }
+  void EnableAutoRange();
+  // The viewer aligns no children and docks none.
+  bool AlignDisabled() const { return false; }
+  std::int32_t VisibleDockClientCount() const { return 0; }
+  // The viewer's text runs left to right, whatever the system supports.
+  bool IsRightToLeft() const { return false; }
+  bool UseRightToLeftReading() const { return false; }
+  bool UseRightToLeftScrollBar() const { return false; }
+  void InitiateAction() {}  // no action is associated with the viewer
+  bool IsSubComponent() const { return FSubComponent; }
+  void SetSubComponent(bool v) { FSubComponent = v; }
+
   // ---- Input ----
   // The window procedure: every message of the viewer's window.
   void HandleWindowMessage(platform::WindowMessage& message);
@@ -316,6 +338,11 @@ class TQuarneTelorus : public TComponent {
   std::uint32_t FColourEntriesToSkip = 0;
   std::int32_t FxPosition = 0;
   std::int32_t FyPosition = 0;
+
+  // The window-control base.
+  bool FDoubleBuffered = false;
+  int FAutoRangeSuspensions = 0;
+  bool FSubComponent = false;
 
   // Input.
   bool FClickPending = false;          // the left button went down in the window

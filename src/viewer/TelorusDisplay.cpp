@@ -115,6 +115,16 @@ void TQuarneTelorus::SetStretch(bool v) {
   FWindow.SetScrollVisible(ScrollBarKind::Vertical, FAutoScroll);
 }
 
+void TQuarneTelorus::EnableAutoRange() {
+  if (FAutoRangeSuspensions <= 0) return;
+  if (--FAutoRangeSuspensions > 0) return;
+  const bool barShown = FWindow.ScrollBar(ScrollBarKind::Horizontal).visible ||
+                        FWindow.ScrollBar(ScrollBarKind::Vertical).visible;
+  if (!barShown || FStretch) return;
+  FWindow.SetScrollRange(ScrollBarKind::Horizontal, FFrameWidth);
+  FWindow.SetScrollRange(ScrollBarKind::Vertical, FFrameHeight);
+}
+
 void TQuarneTelorus::SetColor(platform::TColor v) {
   FColor = v;
   FWindow.SetBackground(v);

@@ -160,7 +160,9 @@ TEST_F(SendPathTest, FlushReturnsWhenThePeerResets) {
   resetter.join();
   EXPECT_EQ(sock->Handle(), INVALID_SOCKET);
   EXPECT_EQ(sock->State(), wsClosed);
-  EXPECT_TRUE(log->Has("SessionClosed(10054)")) << ::testing::PrintToString(log->Without({"SendData"}));
+  // Wine 8 reports some resets as a close with error 0; the close itself is what Flush waits for.
+  const bool reported = log->Has("SessionClosed(10054)") || (RunningUnderWine() && log->Has("SessionClosed(0)"));
+  EXPECT_TRUE(reported) << ::testing::PrintToString(log->Without({"SendData"}));
 }
 
 }  // namespace

@@ -39,6 +39,10 @@ class HeadlessWindow : public Window {
   void SetFocus() override;
   bool Focused() const override { return focused_; }
   KeyboardState KeyState() const override { return keys_; }
+  void SetEnabled(bool enabled) override { enabled_ = enabled; }
+  bool Enabled() const override { return enabled_; }
+  void SetVisible(bool visible) override { visible_ = visible; }
+  bool Visible() const override { return visible_; }
 
   // ---- What tests drive ----
   // Hands a message to the hook as the window would; returns it as the hook
@@ -86,6 +90,8 @@ class HeadlessWindow : public Window {
   Colour background_ = 0;
   int cursor_ = 0;
   bool focused_ = false;
+  bool enabled_ = true;
+  bool visible_ = true;
   KeyboardState keys_;
   bool failCopies_ = false;
 };

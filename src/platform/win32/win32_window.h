@@ -42,6 +42,10 @@ class Win32Window : public Window {
   void SetFocus() override;
   bool Focused() const override;
   KeyboardState KeyState() const override;
+  void SetEnabled(bool enabled) override { EnableWindow(hwnd_, enabled); }
+  bool Enabled() const override { return IsWindowEnabled(hwnd_) != 0; }
+  void SetVisible(bool visible) override { ShowWindow(hwnd_, visible ? SW_SHOW : SW_HIDE); }
+  bool Visible() const override { return (GetWindowLongA(hwnd_, GWL_STYLE) & WS_VISIBLE) != 0; }
 
  private:
   static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);

@@ -1,0 +1,113 @@
+// The control's boundary as data: the type library TelorusXControl with its
+// dual interface ITelorusX, the event interface ITelorusXEvents, the class
+// TelorusX and four enumerations, their identifiers, DISPIDs, entry order,
+// types, flags and help strings. The type-library generator writes the
+// compiled library from this description; the control's dispatch
+// implementation then answers from that library. Hosts bind to every value
+// here, so none of them ever changes.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+namespace telorus::control {
+
+struct Guid {
+  std::uint32_t data1;
+  std::uint16_t data2;
+  std::uint16_t data3;
+  std::uint8_t data4[8];
+};
+
+inline constexpr Guid kLibraryGuid = {0x59B0147D, 0xFF5C, 0x4A5C, {0x9C, 0x18, 0x93, 0x84, 0x8C, 0xD3, 0x40, 0x39}};
+inline constexpr Guid kITelorusXGuid = {0x884AAD5F, 0x7644, 0x4065, {0xBF, 0xCD, 0x19, 0xA8, 0x3E, 0xC1, 0xB4, 0xF1}};
+inline constexpr Guid kITelorusXEventsGuid = {0xA51168AE, 0xB56F, 0x4187, {0xB9, 0xB0, 0x92, 0x4E, 0x2F, 0x18, 0x7A, 0xA3}};
+inline constexpr Guid kTelorusXGuid = {0xE8FAB492, 0xD916, 0x40EA, {0xA0, 0x25, 0x41, 0x75, 0x1B, 0x74, 0x0A, 0x47}};
+inline constexpr Guid kTxVNCConnectStatusGuid = {0x9EB6E445, 0x6ED2, 0x43D0, {0xBA, 0x32, 0x9B, 0x9B, 0x03, 0xFC, 0x61, 0x15}};
+inline constexpr Guid kTxemuPixelFmtGuid = {0x58F3781F, 0xA600, 0x465C, {0xB2, 0x44, 0xCF, 0x1D, 0x00, 0x39, 0xAF, 0x55}};
+inline constexpr Guid kTxVNCCodecGuid = {0x9561796A, 0xE93B, 0x4901, {0xB4, 0xCC, 0xD9, 0xA1, 0xBF, 0xC9, 0x2A, 0xBE}};
+inline constexpr Guid kTxMouseButtonGuid = {0xCE3B9F35, 0x17EA, 0x4385, {0xBF, 0x49, 0xD5, 0xFA, 0x52, 0x3B, 0x19, 0xF2}};
+
+inline constexpr const char* kLibraryName = "TelorusXControl";
+inline constexpr const char* kLibraryHelp = "TelorusXControl Library";
+inline constexpr const char* kInterfaceName = "ITelorusX";
+inline constexpr const char* kInterfaceHelp = "Dispatch interface for TelorusX Control";
+inline constexpr const char* kEventsName = "ITelorusXEvents";
+inline constexpr const char* kEventsHelp = "Events interface for TelorusX Control";
+inline constexpr const char* kClassName = "TelorusX";
+inline constexpr const char* kClassHelp = "TelorusX Control";
+inline constexpr std::uint16_t kVersionMajor = 1;
+inline constexpr std::uint16_t kVersionMinor = 0;
+
+// The automation types of the members and their parameters.
+enum class AutoType : std::uint8_t {
+  Long,
+  Bstr,
+  Bool,  // VARIANT_BOOL
+  UShort,
+  OleColor,
+  Short,
+  TxVNCConnectStatus,
+  TxemuPixelFmt,
+  TxVNCCodec,
+};
+
+enum class MemberKind : std::uint8_t {
+  Method,            // no parameters
+  MethodWithResult,  // one out-parameter "Value", the return value
+  MethodWithInput,   // one in-parameter, named by `parameter`
+  PropertyGet,       // one out-parameter "Value", the return value
+  PropertyPut,       // one unnamed in-parameter
+};
+
+// One entry of ITelorusX, in vtable order.
+struct Member {
+  std::int32_t dispid;
+  const char* name;
+  MemberKind kind;
+  AutoType type;  // of the value or parameter (unused for Method)
+  bool hidden;
+  const char* parameter = nullptr;  // MethodWithInput
+};
+
+struct EventParameter {
+  const char* name;
+  AutoType type;
+  bool byReference;  // in and out, through a pointer
+};
+
+// One method of ITelorusXEvents, in DISPID order.
+struct Event {
+  std::int32_t dispid;
+  const char* name;
+  std::span<const EventParameter> parameters;
+};
+
+struct EnumMember {
+  const char* name;
+  std::int32_t value;
+};
+
+struct Enumeration {
+  const char* name;
+  Guid guid;
+  std::span<const EnumMember> members;  // each member's help string is its name
+};
+
+std::span<const Member> InterfaceMembers();
+std::span<const Event> Events();
+// In library order: TxVNCConnectStatus, TxemuPixelFmt, TxVNCCodec, TxMouseButton.
+std::span<const Enumeration> Enumerations();
+
+// The event DISPIDs.
+inline constexpr std::int32_t kDispOnAuthFail = 201;
+inline constexpr std::int32_t kDispOnConnectError = 202;
+inline constexpr std::int32_t kDispOnConnectClose = 203;
+inline constexpr std::int32_t kDispOnConnected = 204;
+inline constexpr std::int32_t kDispOnFrameSize = 205;
+inline constexpr std::int32_t kDispOnHostName = 206;
+inline constexpr std::int32_t kDispOnStatus = 207;
+inline constexpr std::int32_t kDispOnKeyPress = 208;
+inline constexpr std::int32_t kDispOnClick = 209;
+
+}  // namespace telorus::control
