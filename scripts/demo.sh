@@ -7,8 +7,12 @@
 # x11vnc serving it on a free loopback port, both stopped at the end. The
 # picture is written to telorus-demo.png (or OUTPUT.png). First, the socket
 # component alone: telorus-nc exchanges two lines with a local echo server.
-# Last, the same snapshot through the Windows build, telorus-snap.exe under
-# Wine, into telorus-demo-windows.png (next to OUTPUT.png).
+# Then the same snapshot through the Windows build, telorus-snap.exe under
+# Wine, into telorus-demo-windows.png (next to OUTPUT.png). Last, the ActiveX
+# control: TelorusXControl.dll is registered in a Wine prefix and telorus-host
+# places it in a window connected to the same server, printing its events; on
+# a desktop (DISPLAY set) the window shows the remote screen until it is
+# closed, without one it runs for a few seconds on Wine's null display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -61,7 +65,7 @@ echo "snapshot written to $output"
 
 echo "== telorus-snap.exe under Wine"
 cmake --preset windows >/dev/null
-cmake --build --preset windows --target telorus-snap telorus-nc
+cmake --build --preset windows --target telorus-snap telorus-nc TelorusXControl telorus-host
 source scripts/wine-prefix.sh
 prepare_wine_prefix "$PWD/build/windows/wine-null" null
 windows_output="$(dirname "$output")/telorus-demo-windows.png"
@@ -69,3 +73,20 @@ WINEPREFIX=$PWD/build/windows/wine-null wine build/windows/apps/telorus-snap/tel
   -o "Z:$(realpath -m "$windows_output" | tr / '\\')"
 WINEPREFIX=$PWD/build/windows/wine-null wineserver -k || true
 echo "snapshot written to $windows_output"
+
+echo "== the TelorusX ActiveX control in telorus-host under Wine"
+if [ -n "${DISPLAY:-}" ]; then
+  host_prefix=$PWD/build/windows/wine-demo
+  prepare_wine_prefix "$host_prefix" x11
+  host_time=()
+  echo "close the window to end the demo"
+else
+  host_prefix=$PWD/build/windows/wine-null
+  host_time=(--seconds 3)
+fi
+dll="Z:$(realpath build/windows/src/control/win32/TelorusXControl.dll | tr / '\\')"
+WINEPREFIX=$host_prefix wine regsvr32 /s "$dll"
+WINEPREFIX=$host_prefix wine build/windows/apps/telorus-host/telorus-host.exe "${target%:*}" "${target##*:}" \
+  "${host_time[@]}" || echo "telorus-host ended with exit code $?"
+WINEPREFIX=$host_prefix wine regsvr32 /s /u "$dll"
+WINEPREFIX=$host_prefix wineserver -k || true

@@ -44,9 +44,14 @@ for _ in $(seq 100); do [ -s "$portfile" ] && break; sleep 0.05; done
 export TELORUS_PEER_BROKER=$(cat "$portfile")
 rm -f "$portfile"
 
-WINEPREFIX=$build/wine-null wine "$build/tests/win/telorus-wine-idle.exe" &
-pids+=($!)
-WINEPREFIX=$build/wine-x11 wine "$build/tests/win/telorus-wine-idle.exe" &
-pids+=($!)
+# Each prefix's Wine session (its server and system processes) is started
+# first, detached from every pipe: whichever program starts a session hands
+# its output to those processes, and CTest would wait on that pipe until the
+# session ends. The idle process then keeps the session up.
+for prefix in "$build/wine-null" "$build/wine-x11"; do
+  WINEPREFIX=$prefix wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+  WINEPREFIX=$prefix wine "$build/tests/win/telorus-wine-idle.exe" </dev/null >/dev/null 2>&1 &
+  pids+=($!)
+done
 
 ctest --preset windows -j "${JOBS:-2}" --timeout 300 "$@"

@@ -2,16 +2,60 @@
 
 #include <stdexcept>
 
+#include "support/x_servers.h"
+
 namespace telorus::test {
 
 using control::win32::ITelorusX;
 
-std::wstring ControlDllPath() {
-  // The build passes the Linux path; Wine shows the Linux root as Z:.
-  std::string linux = TELORUS_CONTROL_DLL;
+std::wstring WindowsPath(const std::string& linuxPath) {
   std::wstring path = L"Z:";
-  for (char c : linux) path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
+  for (char c : linuxPath) path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
   return path;
+}
+
+std::wstring ControlDllPath() { return WindowsPath(TELORUS_CONTROL_DLL); }
+
+int RunProcess(const std::wstring& commandLine, std::string* output, std::chrono::milliseconds timeout) {
+  wchar_t directory[MAX_PATH], file[MAX_PATH];
+  GetTempPathW(MAX_PATH, directory);
+  GetTempFileNameW(directory, L"tlr", 0, file);
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE out = CreateFileW(file, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdOutput = out;
+  si.hStdError = out;
+  si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  PROCESS_INFORMATION pi{};
+  std::wstring line = commandLine;
+  int code = -1;
+  if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+    // Keep this thread's windows answering while the child runs.
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT && std::chrono::steady_clock::now() < end)
+      PumpUntil([] { return false; }, std::chrono::milliseconds(20));
+    DWORD exit = 0;
+    if (WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0 && GetExitCodeProcess(pi.hProcess, &exit))
+      code = static_cast<int>(exit);
+    else
+      TerminateProcess(pi.hProcess, 99);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+  }
+  CloseHandle(out);
+  if (output) {
+    output->clear();
+    HANDLE in = CreateFileW(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    char buffer[4096];
+    DWORD n = 0;
+    while (in != INVALID_HANDLE_VALUE && ReadFile(in, buffer, sizeof buffer, &n, nullptr) && n > 0)
+      output->append(buffer, n);
+    if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
+  }
+  DeleteFileW(file);
+  return code;
 }
 
 ComPtr<ITelorusX> CreateControl() {
@@ -66,6 +110,20 @@ VARIANT Text(const wchar_t* v) {
   out.vt = VT_BSTR;
   out.bstrVal = SysAllocString(v);
   return out;
+}
+
+bool PaintPicture(int display, int width, int height) {
+  const std::string size = std::to_string(width) + "x" + std::to_string(height);
+  const std::string image = "/tmp/telorus-control-picture-" + std::to_string(display) + ".png";
+  // `display` stays in the background to keep the picture on the root window.
+  const std::string command = "(convert -size " + size + " gradient:'#2040a0-#e0a020' -fill '#ff0000' -draw "
+                              "'rectangle 10,10 60,40' -fill white -draw 'rectangle 70,50 110,100' " + image +
+                              " && display -window root " + image + ") >/dev/null 2>&1 &";
+  int status = -1;
+  RunWithDisplay(display, {"sh", "-c", command}, &status);
+  Sleep(1500);
+  RunWithDisplay(display, {"rm", "-f", image});
+  return status == 0;
 }
 
 bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {

@@ -19,8 +19,15 @@ namespace telorus::test {
 
 using control::win32::ComPtr;
 
+// A Linux path as Wine shows it (the Linux root is drive Z:).
+std::wstring WindowsPath(const std::string& linuxPath);
 // The built DLL as a Windows path.
 std::wstring ControlDllPath();
+
+// Runs a Windows command line to its end; its exit code, or -1 when it
+// cannot start or outlives `timeout`. What it printed goes to `output`.
+int RunProcess(const std::wstring& commandLine, std::string* output = nullptr,
+               std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
 // A new control from the DLL's own class factory (no registry involved).
 ComPtr<control::win32::ITelorusX> CreateControl();
@@ -33,6 +40,10 @@ HRESULT CallByName(IDispatch* object, const wchar_t* name, WORD kind, std::vecto
 
 VARIANT Long(long v);
 VARIANT Text(const wchar_t* v);  // the caller clears it
+
+// Puts a picture (a gradient and two rectangles) on the root window of the
+// given display of the peer broker; false when it could not.
+bool PaintPicture(int display, int width, int height);
 
 // Pumps this thread's messages until `done` holds or the time is up.
 bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(10));

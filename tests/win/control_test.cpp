@@ -14,6 +14,7 @@
 
 #include "control/TelorusXControl_TLB.h"
 #include "control_support.h"
+#include "platform/surface.h"
 #include "support/loop_check.h"
 #include "support/scripted_server.h"
 #include "support/x_servers.h"
@@ -639,10 +640,7 @@ std::vector<std::uint32_t> DrawControl(IUnknown* control, int width, int height)
   GdiFlush();
   std::vector<std::uint32_t> out;
   const auto* p = static_cast<const std::uint32_t*>(bits);
-  for (int i = 0; i < width * height; ++i) {
-    const std::uint32_t m = p[i];  // 0x00RRGGBB in memory order BGRA
-    out.push_back(((m >> 16) & 0xFF) | (m & 0xFF00) | ((m & 0xFF) << 16));
-  }
+  for (int i = 0; i < width * height; ++i) out.push_back(platform::MemoryToColour(p[i]));
   SelectObject(dc, old);
   DeleteObject(bitmap);
   DeleteDC(dc);
@@ -652,6 +650,9 @@ std::vector<std::uint32_t> DrawControl(IUnknown* control, int width, int height)
 TEST_F(ControlTest, ASessionWithX11VncLogsOnAndShowsTheRemoteScreen) {
   X11VncServer vnc(200, 150, 24, "s3cret");
   if (!vnc.Ok()) GTEST_SKIP() << vnc.Problem();
+  ASSERT_TRUE(PaintPicture(vnc.Display(), 200, 150));
+  // Created without a container: the host starts the update timer itself.
+  EXPECT_EQ(Put(L"RequestFreames", Long(-1)), S_OK);
   ASSERT_NE(AdviseEvents(control.Get(), &sink), 0u);
   EXPECT_EQ(Put(L"Server", Text(L"127.0.0.1")), S_OK);
   EXPECT_EQ(Put(L"Port", Long(vnc.Port())), S_OK);
@@ -669,7 +670,12 @@ TEST_F(ControlTest, ASessionWithX11VncLogsOnAndShowsTheRemoteScreen) {
         return drawn == screen.pixels;
       },
       20s);
-  EXPECT_TRUE(same) << "the drawn picture never matched the server's screen";
+  std::string statuses;
+  for (const FiredEvent& e : sink.events)
+    if (e.id == 207 && !e.arguments.empty()) statuses += " [" + std::string(e.arguments[0].begin(), e.arguments[0].end()) + "]";
+  EXPECT_TRUE(same) << "the drawn picture never matched the server's screen: at (10,10) " << std::hex
+                    << (drawn.size() > 2010 ? drawn[2010] : 0) << " instead of " << screen.At(10, 10)
+                    << "; statuses:" << statuses;
   EXPECT_EQ(control->DisConnect(), S_OK);
   EXPECT_TRUE(PumpUntil([&] { return sink.Has(203); }, 5s)) << "no OnConnectClose";
 }

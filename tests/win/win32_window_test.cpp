@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "platform/win32/win32_window.h"
+#include "screen.h"
 #include "support/loop_check.h"
 #include "support/scripted_server.h"
 #include "viewer/Telorus.h"
@@ -26,43 +27,6 @@ constexpr int kFrameWidth = 160, kFrameHeight = 120;
 std::uint32_t Pattern(int x, int y) {
   return rfb::Rgb(static_cast<std::uint32_t>(x * 37 % 256), static_cast<std::uint32_t>(y * 53 % 256),
                   static_cast<std::uint32_t>((x ^ y) * 7 % 256));
-}
-
-// The window's client area as it is on the screen (colour values).
-struct Shot {
-  int width = 0, height = 0;
-  std::vector<std::uint32_t> pixels;
-  std::uint32_t At(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
-};
-
-Shot Screenshot(HWND hwnd) {
-  RECT client;
-  GetClientRect(hwnd, &client);
-  POINT origin{0, 0};
-  ClientToScreen(hwnd, &origin);
-  Shot shot;
-  shot.width = client.right;
-  shot.height = client.bottom;
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = shot.width;
-  info.bmiHeader.biHeight = -shot.height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  void* bits = nullptr;
-  HDC screen = GetDC(nullptr);
-  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HDC memory = CreateCompatibleDC(screen);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, shot.width, shot.height, screen, origin.x, origin.y, SRCCOPY);
-  GdiFlush();
-  const auto* p = static_cast<const std::uint32_t*>(bits);
-  for (int i = 0; i < shot.width * shot.height; ++i) shot.pixels.push_back(platform::MemoryToColour(p[i]));
-  SelectObject(memory, old);
-  DeleteDC(memory);
-  DeleteObject(bitmap);
-  ReleaseDC(nullptr, screen);
-  return shot;
 }
 
 class Win32WindowTest : public LoopTest {

@@ -602,6 +602,14 @@ STDMETHODIMP TelorusXObject::GetClassID(CLSID* clsid) {
   return S_OK;
 }
 
+STDMETHODIMP TelorusXObject::InitNew() {
+  // The viewer's update timer follows RequestFreames and FrameUpdateDelay
+  // only once they are written; a container's new control writes them.
+  viewer_->SetFrameUpdateDelay(viewer_->FrameUpdateDelay());
+  viewer_->SetRequestFreames(viewer_->RequestFreames());
+  return S_OK;
+}
+
 HRESULT TelorusXObject::ReadProperty(DISPID id, VARIANT* value) {
   DISPPARAMS none{nullptr, nullptr, 0, 0};
   return Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, value, nullptr, nullptr);

@@ -232,10 +232,12 @@ class TelorusXObject final : public ITelorusX,
   STDMETHODIMP Load(IStream* stream) override;
   STDMETHODIMP Save(IStream* stream, BOOL clearDirty) override;
   STDMETHODIMP GetSizeMax(ULARGE_INTEGER* size) override;
-  STDMETHODIMP InitNew() override { return S_OK; }  // IPersistStreamInit and IPersistPropertyBag
+  // IPersistStreamInit and IPersistPropertyBag: a new control starts as its
+  // properties read, requesting frames every FrameUpdateDelay milliseconds.
+  STDMETHODIMP InitNew() override;
   STDMETHODIMP Load(IPropertyBag* bag, IErrorLog* log) override;
   STDMETHODIMP Save(IPropertyBag* bag, BOOL clearDirty, BOOL saveAll) override;
-  STDMETHODIMP InitNew(IStorage*) override { return S_OK; }
+  STDMETHODIMP InitNew(IStorage*) override { return InitNew(); }
   STDMETHODIMP Load(IStorage* storage) override;
   STDMETHODIMP Save(IStorage* storage, BOOL sameAsLoad) override;
   STDMETHODIMP SaveCompleted(IStorage*) override { return S_OK; }
