@@ -151,6 +151,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string echo;
   {
     TUSocket s;
+    // Echoes go out a byte at a time: without Nagle's delay each is on the
+    // wire at once.
+    s.SetComponentOptions(OptionBit(wsoTcpNoDelay));
     s.SetLineEnd(c.end);
     s.SetLineEdit(c.edit);
     s.SetLineEcho(c.echo);
@@ -221,8 +224,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const auto& p : pieces) stream += p;
   if (onlyReads) {
     const Expected& e = expected;
+    if (application != e.application) {
+      for (unsigned char ch : application) std::fprintf(stderr, "%02x ", ch);
+      std::fprintf(stderr, "<- read, expected ->");
+      for (unsigned char ch : e.application) std::fprintf(stderr, " %02x", ch);
+      std::fprintf(stderr, "\n");
+    }
     if (application != e.application) Fault("the application read other bytes than line mode gives");
-    if (echo != e.echo && std::getenv("LINE_FUZZ_DEBUG")) {
+    if (echo != e.echo) {
       for (unsigned char ch : echo) std::fprintf(stderr, "%02x ", ch);
       std::fprintf(stderr, "<- echo, expected ->");
       for (unsigned char ch : e.echo) std::fprintf(stderr, " %02x", ch);

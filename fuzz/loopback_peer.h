@@ -101,7 +101,7 @@ inline std::string ReadAvailable(int fd) {
 // may still be on its way through loopback), or a moment passes without any.
 inline std::string ReadUpTo(int fd, std::size_t want) {
   std::string out = ReadAvailable(fd);
-  while (out.size() < want && Readable(fd, 200)) {
+  while (out.size() < want && Readable(fd, 1000)) {
     std::string more = ReadAvailable(fd);
     if (more.empty()) break;
     out += more;
