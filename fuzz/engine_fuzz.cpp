@@ -113,33 +113,39 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   stream.append(reinterpret_cast<const char*>(data + at), size - at);
 
-  platform::HeadlessWindow window(64, 48);
-  platform::HeadlessClipboard clipboard;
-  platform::HeadlessBell bell;
-  viewer::TQuarneTelorus v(window, clipboard, bell);
-  v.SetEnableBell(true);
-  v.SetPassword("fuzzpass");
-  v.SetPixelFormat(eightBit ? viewer::VNC8Bit : viewer::VNCAuto);
-  v.SetCodec(static_cast<viewer::TVNCCodec>(codec));
-  v.SetSessionStartPauseForTesting(0);
-  if (std::getenv("ENGINE_FUZZ_DEBUG")) {
-    v.OnStatus = [](TObject*, const std::string& text) { std::fprintf(stderr, "status: %s\n", text.c_str()); };
-  }
   const int server = ::socket(AF_INET, SOCK_STREAM, 0);
   {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<std::uint16_t>(std::stoi(Listener().LocalBoundPort())));
-    if (::connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) fuzz::Fault("cannot connect on loopback");
+    platform::HeadlessWindow window(64, 48);
+    platform::HeadlessClipboard clipboard;
+    platform::HeadlessBell bell;
+    viewer::TQuarneTelorus v(window, clipboard, bell);
+    v.SetEnableBell(true);
+    v.SetPassword("fuzzpass");
+    v.SetPixelFormat(eightBit ? viewer::VNC8Bit : viewer::VNCAuto);
+    v.SetCodec(static_cast<viewer::TVNCCodec>(codec));
+    v.SetSessionStartPauseForTesting(0);
+    if (std::getenv("ENGINE_FUZZ_DEBUG")) {
+      v.OnStatus = [](TObject*, const std::string& text) { std::fprintf(stderr, "status: %s\n", text.c_str()); };
+    }
+    {
+      sockaddr_in a{};
+      a.sin_family = AF_INET;
+      a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      a.sin_port = htons(static_cast<std::uint16_t>(std::stoi(Listener().LocalBoundPort())));
+      if (::connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) fuzz::Fault("cannot connect on loopback");
+    }
+    v.Socket().Dup(Listener().Accept());
+    if (v.Socket().State() != socket::wsConnected) fuzz::Fault("the viewer's socket is not connected");
+    v.SetStatusForTesting(viewer::VNCVersion);
+    for (std::size_t i = 0; i < stream.size(); i += piece) {
+      v.InjectReceived(stream.data() + i, std::min(piece, stream.size() - i));
+    }
+    platform::PumpPending();
   }
-  v.Socket().Dup(Listener().Accept());
-  if (v.Socket().State() != socket::wsConnected) fuzz::Fault("the viewer's socket is not connected");
-  v.SetStatusForTesting(viewer::VNCVersion);
-  for (std::size_t i = 0; i < stream.size(); i += piece) {
-    v.InjectReceived(stream.data() + i, std::min(piece, stream.size() - i));
-  }
-  platform::PumpPending();
+  // A reset, not an orderly close: a run leaves no connection in TIME_WAIT
+  // behind, so a long run never runs out of loopback ports.
+  linger l{1, 0};
+  ::setsockopt(server, SOL_SOCKET, SO_LINGER, &l, sizeof l);
   ::close(server);
   return 0;
 }
