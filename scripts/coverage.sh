@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Line and branch coverage of the Linux test suites, per layer (platform,
-# socket, viewer, control, apps), printed as a table. Builds the
+# Line and branch coverage of the Linux test suites, per layer of src/ (platform,
+# socket, viewer, control), printed as a table. Builds the
 # linux-coverage preset (Debug, gcov instrumentation), runs every suite under
 # ctest as CI does (confined to loopback name resolution), then has gcovr
 # (Debian package) read the counters. Branches that only exception handling
