@@ -7,7 +7,8 @@ rectangle of each encoding in each pixel format, colour maps, cut text, the
 SOCKS replies the real proxies send, and line-mode streams. The bytes follow
 what real servers and proxies were seen to send on loopback (x11vnc,
 TigerVNC, dante, microsocks). Seeds named finding-* are inputs that once
-made a target fail; they are kept by hand, not written here.
+made a target fail, and run-* the inputs of long fuzzing runs minimised by
+coverage (libFuzzer's -merge=1); both are kept by hand, not written here.
 
 Run from the repository root: python3 fuzz/make_corpus.py
 """
