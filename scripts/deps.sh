@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   # build and unit tests
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
+  # line and branch coverage (scripts/coverage.sh)
+  gcovr
   libgtest-dev googletest netbase util-linux libpng-dev python3
   # real RFB servers and the X tools the integration tests compare against
   xvfb x11vnc tigervnc-standalone-server tigervnc-tools x11-apps x11-utils

@@ -264,7 +264,8 @@ void TCustomLineUSocket::ApplyLineEditing(std::int32_t& len) {
   }
   if (!copied) return;
   ReserveLine(j);
-  std::memcpy(FLineBuffer.data(), edited.data(), static_cast<std::size_t>(j));
+  // Backspaces may have erased everything: an empty copy has no storage.
+  if (j > 0) std::memcpy(FLineBuffer.data(), edited.data(), static_cast<std::size_t>(j));
   FLineBuffer[static_cast<std::size_t>(j)] = 0;
   FRcvdCnt = lowest;
   len = j - lowest;

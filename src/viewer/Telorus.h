@@ -193,6 +193,9 @@ class TQuarneTelorus : public TComponent {
   // is connected.
   void InjectReceived(const void* data, std::size_t length);
   void SetStatusForTesting(TxVNCConnectStatus state) { FStatus = state; }
+  // The pause between OnConnected and SetEncodings at session start (10 ms);
+  // the fuzz target sets 0 so that a run does not spend its time asleep.
+  void SetSessionStartPauseForTesting(int milliseconds) { FSessionStartPauseMs = milliseconds; }
 
   // Paints the whole picture (the window's paint message).
   void Paint();
@@ -323,6 +326,7 @@ class TQuarneTelorus : public TComponent {
   SessionStep FSessionStep = SessionStep::AwaitMessage;
   ReceiveBuffer FReceive;
   std::int32_t FReceiveChunk = 512 * 1024;
+  int FSessionStartPauseMs = 10;
   std::int32_t FFrameWidth = 0;
   std::int32_t FFrameHeight = 0;
   std::string FDesktopName;

@@ -173,7 +173,7 @@ bool TQuarneTelorus::StepHostName() {
   if (FStatus != VNCSessionStart) return false;  // the handler disconnected
   if (auto h = OnConnected) h(this);
   if (FStatus != VNCSessionStart) return false;
-  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  if (FSessionStartPauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(FSessionStartPauseMs));
   SendEncodings(FCodec);
   SessionStartDisplay();
   return true;

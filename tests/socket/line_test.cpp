@@ -117,6 +117,16 @@ TEST_F(LineTest, BackspaceEditing) {
   EXPECT_EQ(peer.ReadExactly(1), "|");
 }
 
+TEST_F(LineTest, AReadOfOnlyBackspacesOnAnEmptyBuffer) {
+  // Editing leaves nothing at all here (the UBSan build once saw a copy
+  // from the empty edited bytes).
+  sock->SetLineEdit(true);
+  Arrive("\x08");
+  Arrive("\x08\x08");
+  Arrive("q\r\n");
+  EXPECT_EQ(reads, (Lines{"q\r\n"}));
+}
+
 TEST_F(LineTest, BackspaceEditingWithEcho) {
   sock->SetLineEdit(true);
   sock->SetLineEcho(true);
