@@ -40,7 +40,9 @@ Rect Intersect(Rect a, Rect b) {
 ViewerWidget::ViewerWidget() {
   grid_ = gtk_grid_new();
   g_object_ref_sink(grid_);
-  area_ = gtk_drawing_area_new();
+  // Both are kept alive by this object: destroying the top-level window
+  // that holds them must not free them under it.
+  area_ = GTK_WIDGET(g_object_ref_sink(gtk_drawing_area_new()));
   gtk_widget_set_hexpand(area_, TRUE);
   gtk_widget_set_vexpand(area_, TRUE);
   gtk_widget_set_can_focus(area_, TRUE);
@@ -82,6 +84,7 @@ ViewerWidget::~ViewerWidget() {
     g_object_unref(bar->adjustment);
   }
   if (GtkWidget* parent = gtk_widget_get_parent(grid_)) gtk_container_remove(GTK_CONTAINER(parent), grid_);
+  g_object_unref(area_);
   g_object_unref(grid_);
 }
 
