@@ -7,14 +7,17 @@
 # x11vnc serving it on a free loopback port, both stopped at the end. The
 # picture is written to telorus-demo.png (or OUTPUT.png). First, the socket
 # component alone: telorus-nc exchanges two lines with a local echo server.
-# Last, the same snapshot through the Windows build, telorus-snap.exe under
-# Wine, into telorus-demo-windows.png (next to OUTPUT.png).
+# Then the same snapshot through the Windows build, telorus-snap.exe under
+# Wine, into telorus-demo-windows.png (next to OUTPUT.png). Last, when a
+# display is available (DISPLAY set and answering), telorus-viewer opens on
+# the same server: use the remote screen, F8 for its menu; closing the window
+# ends the demo. TELORUS_DEMO_VIEWER=0 leaves the viewer out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/deps.sh
 cmake --preset linux >/dev/null
-cmake --build --preset linux --target telorus-snap telorus-nc telorus-echo-server
+cmake --build --preset linux --target telorus-snap telorus-nc telorus-echo-server telorus-viewer
 
 target=${1:-}
 output=${2:-telorus-demo.png}
@@ -69,3 +72,10 @@ WINEPREFIX=$PWD/build/windows/wine-null wine build/windows/apps/telorus-snap/tel
   -o "Z:$(realpath -m "$windows_output" | tr / '\\')"
 WINEPREFIX=$PWD/build/windows/wine-null wineserver -k || true
 echo "snapshot written to $windows_output"
+
+if [ "${TELORUS_DEMO_VIEWER:-1}" != 0 ] && [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+  echo "== telorus-viewer on $target (F8: menu; close the window to end)"
+  build/linux/apps/telorus-viewer/telorus-viewer "$target" --autoscroll || true
+else
+  echo "no display: telorus-viewer not opened (the snapshots above show the remote screen)"
+fi

@@ -42,19 +42,16 @@ bool IsDeadKey(unsigned keyval) { return keyval >= GDK_KEY_dead_grave && keyval 
 
 bool IsKeypad(unsigned keyval) { return keyval >= GDK_KEY_KP_Space && keyval <= GDK_KEY_KP_9; }
 
-// Whether a US keyboard makes `actual` of the key whose unshifted character
-// is `base`: then the key's code and Shift, sent as they are, make the same
-// character on the server. A key of another layout whose shifted character
-// differs (a German Shift+7 is '/') needs its character sent instead.
-bool SameAsOnAUsKeyboard(unsigned base, unsigned actual) {
+// Whether the key's code and the keyboard state, sent as they are, make
+// `actual` on any server: true for the unshifted character, for letters
+// (whose case the viewer derives from Shift and Caps Lock) and for keys
+// that type no character. A shifted digit or punctuation character is not:
+// servers that take keysyms as the characters typed (TigerVNC's) would
+// type the unshifted one.
+bool CodeSaysIt(unsigned base, unsigned actual) {
   if (actual == base) return true;
   if (base >= GDK_KEY_a && base <= GDK_KEY_z) return actual == base - GDK_KEY_a + GDK_KEY_A;
-  if (gdk_keyval_to_unicode(base) == 0 || base == GDK_KEY_Tab) return true;  // named keys: Shift makes no other key
-  static constexpr char kUnshifted[] = "1234567890;=,-./`[\\]'";
-  static constexpr char kShifted[] = "!@#$%^&*():+<_>?~{|}\"";
-  for (std::size_t i = 0; kUnshifted[i]; ++i)
-    if (base == static_cast<unsigned char>(kUnshifted[i])) return actual == static_cast<unsigned char>(kShifted[i]);
-  return false;
+  return gdk_keyval_to_unicode(base) == 0 || base == GDK_KEY_Tab;
 }
 
 }  // namespace
@@ -80,7 +77,7 @@ KeyTranslation TranslateKey(unsigned base, unsigned shiftLevel, unsigned actual)
     return t;
   }
   const std::uint16_t baseCode = VirtualKeyOf(base);
-  if (baseCode != 0 && actual == shiftLevel && SameAsOnAUsKeyboard(base, actual)) {
+  if (baseCode != 0 && actual == shiftLevel && CodeSaysIt(base, actual)) {
     t.virtualKey = baseCode;
     t.deliver = true;
     return t;

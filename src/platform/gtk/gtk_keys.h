@@ -24,12 +24,14 @@ struct KeyTranslation {
 // with only Shift and Caps Lock applied (`shiftLevel`) and the value the
 // event carries (`actual`, every modifier applied).
 //
-// A key whose base has a virtual-key code and whose event value is what
-// Shift and Caps Lock alone make of it goes as that code: the viewer's table
-// and case rules apply, and Shift travels as its own key. Anything else that
-// types a character - AltGr combinations, keys of other layouts whose
-// characters the table lacks, dead keys - goes as the character's own
-// keysym, with the base's code (if any) for the host's events. The AltGr key
+// A key whose base has a virtual-key code and that types its base (or, for
+// a letter, the letter in either case) goes as that code: the viewer's
+// table and case rules apply, and Shift travels as its own key. Anything
+// else that types a character - a shifted digit or punctuation key, AltGr
+// combinations, keys of other layouts whose characters the table lacks,
+// dead keys - goes as the character's own keysym, with the base's code (if
+// any) for the host's events: the table's unshifted character would type
+// '1' for Shift+1 on servers that take keysyms as characters. The AltGr key
 // itself (ISO_Level3_Shift, Mode_switch) is not delivered: the server makes
 // the character with its own modifiers.
 KeyTranslation TranslateKey(unsigned base, unsigned shiftLevel, unsigned actual);

@@ -67,8 +67,10 @@ class ViewerWidget : public Window {
 
   void SetScaleFilter(ScaleFilter filter);
   ScaleFilter Filter() const { return filter_; }
-  // Draw callbacks run so far (each paints everything invalid at once).
+  // Draw callbacks run so far (each paints everything invalid at once), and
+  // copies asked for outside them (each invalidates its area).
   std::uint64_t Paints() const { return paints_; }
+  std::uint64_t Copies() const { return copies_; }
   // The scroll bars as shown on the screen.
   bool ScrollBarShown(ScrollBarKind bar) const;
 
@@ -146,6 +148,7 @@ class ViewerWidget : public Window {
   int cursor_ = 0;
   ScaleFilter filter_ = ScaleFilter::Smooth;
   std::uint64_t paints_ = 0;
+  std::uint64_t copies_ = 0;
   int lastWidth_ = -1;
   int lastHeight_ = -1;
   // The keyboard as the message being handled left it.

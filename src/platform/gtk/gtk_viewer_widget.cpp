@@ -232,6 +232,7 @@ bool ViewerWidget::CopyFromSurface(const Surface& surface, Rect source, std::int
   const Rect dest{destX + (onSurface.left - source.left), destY + (onSurface.top - source.top),
                   destX + (onSurface.right - source.left), destY + (onSurface.bottom - source.top)};
   if (!cr_) {
+    ++copies_;
     InvalidateDevice(dest);
     return true;
   }
@@ -255,6 +256,7 @@ bool ViewerWidget::StretchFromSurface(const Surface& surface, Rect source, Rect 
   const Rect target = Intersect(dest, clip);
   if (target.Empty()) return true;
   if (!cr_) {
+    ++copies_;
     InvalidateDevice(target);
     return true;
   }
