@@ -60,6 +60,8 @@ int main(int argc, char** argv) {
   while (window.Width() != width || window.Height() != height) gtk_main_iteration();
   if (nearest) window.SetScaleFilter(platform::gtk::ScaleFilter::Nearest);
   v.SetStretch(stretch);
+  // As telorus-viewer does: one read per socket record, so GTK paints between.
+  v.Socket().SetComponentOptions(v.Socket().ComponentOptions() | socket::OptionBit(socket::wsoNoReceiveLoop));
 
   std::uint64_t clockFrames = 0;
   GdkFrameClock* frameClock = gtk_widget_get_frame_clock(window.DrawingArea());

@@ -202,6 +202,10 @@ ViewerApp::ViewerApp(const Options& options) : options_(options) {
   viewer_.SetStretch(options_.stretch);
   window_.SetScaleFilter(options_.nearest ? pg::ScaleFilter::Nearest : pg::ScaleFilter::Smooth);
   viewer_.SetEnableBell(true);
+  // One read per socket record: the socket's own loop would otherwise read
+  // on while bytes keep coming, and GTK would get no turn to paint.
+  viewer_.Socket().SetComponentOptions(viewer_.Socket().ComponentOptions() |
+                                       socket::OptionBit(socket::wsoNoReceiveLoop));
   // Updates are asked for at every tick of the update timer, which these
   // setters start.
   viewer_.SetFrameUpdateDelay(20);
