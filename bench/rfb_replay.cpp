@@ -1,10 +1,13 @@
-// rfb-replay --port-file F --repeat R RECORDING
+// rfb-replay --port-file F --repeat R [--time-file T] RECORDING
 //
 // Serves a recording made by rfb-record to one client: answers the RFB 3.3
 // handshake itself (no password), sends the recorded ServerInit, then sends
 // the recorded updates R times as fast as the socket takes them, reading and
 // discarding whatever the client sends. The port it listens on (loopback,
-// chosen by the kernel) is written to F.
+// chosen by the kernel) is written to F. With --time-file, the seconds from
+// the first update byte to the last one taken by the socket are written to
+// T: bytes leave only as fast as the client reads them, so this times any
+// client the same way, one whose code we cannot instrument included.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -18,6 +21,7 @@
 #include <string>
 
 #include "blocking_io.h"
+#include <chrono>
 #include <thread>
 
 namespace {
@@ -38,12 +42,13 @@ int Fail(const char* what) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string portFile, recording;
+  std::string portFile, recording, timeFile;
   int repeat = 1;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--port-file" && i + 1 < argc) portFile = argv[++i];
     else if (a == "--repeat" && i + 1 < argc) repeat = std::atoi(argv[++i]);
+    else if (a == "--time-file" && i + 1 < argc) timeFile = argv[++i];
     else recording = a;
   }
   std::ifstream in(recording, std::ios::binary);
@@ -80,8 +85,16 @@ int main(int argc, char** argv) {
     while (::recv(fd, sink, sizeof sink, 0) > 0) {
     }
   }).detach();
-  for (int r = 0; r < repeat; ++r)
+  const auto start = std::chrono::steady_clock::now();
+  int sent = 0;
+  for (; sent < repeat; ++sent)
     if (!WriteAll(fd, updates.data(), updates.size())) break;
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (!timeFile.empty())
+    if (FILE* f = std::fopen(timeFile.c_str(), "w")) {
+      std::fprintf(f, "%d %.6f\n", sent, seconds);
+      std::fclose(f);
+    }
   // Stay until the client has had everything and goes away.
   char sink;
   ::shutdown(fd, SHUT_WR);

@@ -8,17 +8,20 @@
 # picture is written to telorus-demo.png (or OUTPUT.png). First, the socket
 # component alone: telorus-nc exchanges two lines with a local echo server.
 # Then the same snapshot through the Windows build, telorus-snap.exe under
-# Wine, into telorus-demo-windows.png (next to OUTPUT.png). Last, the ActiveX
+# Wine, into telorus-demo-windows.png (next to OUTPUT.png). Then the ActiveX
 # control: TelorusXControl.dll is registered in a Wine prefix and telorus-host
 # places it in a window connected to the same server, printing its events; on
-# a desktop (DISPLAY set) the window shows the remote screen until it is
-# closed, without one it runs for a few seconds on Wine's null display.
+# a desktop the window shows the remote screen until it is closed, without one
+# it runs for a few seconds on Wine's null display. Last, when a display is
+# available (DISPLAY set and answering), telorus-viewer opens on the same
+# server: use the remote screen, F8 for its menu; closing the window ends the
+# demo. TELORUS_DEMO_VIEWER=0 leaves the viewer out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/deps.sh
 cmake --preset linux >/dev/null
-cmake --build --preset linux --target telorus-snap telorus-nc telorus-echo-server
+cmake --build --preset linux --target telorus-snap telorus-nc telorus-echo-server telorus-viewer
 
 target=${1:-}
 output=${2:-telorus-demo.png}
@@ -75,7 +78,7 @@ WINEPREFIX=$PWD/build/windows/wine-null wineserver -k || true
 echo "snapshot written to $windows_output"
 
 echo "== the TelorusX ActiveX control in telorus-host under Wine"
-if [ -n "${DISPLAY:-}" ]; then
+if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
   host_prefix=$PWD/build/windows/wine-demo
   prepare_wine_prefix "$host_prefix" x11
   host_time=()
@@ -90,3 +93,10 @@ WINEPREFIX=$host_prefix wine build/windows/apps/telorus-host/telorus-host.exe "$
   "${host_time[@]}" || echo "telorus-host ended with exit code $?"
 WINEPREFIX=$host_prefix wine regsvr32 /s /u "$dll"
 WINEPREFIX=$host_prefix wineserver -k || true
+
+if [ "${TELORUS_DEMO_VIEWER:-1}" != 0 ] && [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+  echo "== telorus-viewer on $target (F8: menu; close the window to end)"
+  build/linux/apps/telorus-viewer/telorus-viewer "$target" --autoscroll || true
+else
+  echo "no display: telorus-viewer not opened (the snapshots above show the remote screen)"
+fi

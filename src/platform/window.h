@@ -83,6 +83,11 @@ struct WindowMessage {
   std::uint32_t keyFlags = 0;
   std::int32_t wheelDelta = 0;  // kWheelDelta per notch; positive away from the user (or to the right)
   bool horizontal = false;
+  // Key messages: the X keysym of a character the virtual-key code cannot
+  // express (an AltGr combination, a key of a non-US layout, a dead key),
+  // which the viewer sends as it is; 0 when the code says it all. Windows
+  // windows leave it 0.
+  std::uint32_t keysym = 0;
 
   static WindowMessage Of(WindowMessageKind kind) {
     WindowMessage m;

@@ -116,7 +116,14 @@ void TQuarneTelorus::HandleWindowMessage(WindowMessage& m) {
     case WindowMessageKind::KeyDown:
     case WindowMessageKind::KeyUp: {
       const bool down = m.kind == WindowMessageKind::KeyDown;
-      if (forward) ForwardKey(m.key, down);
+      if (forward) {
+        // A character the window could not express as a virtual key goes as
+        // its own keysym; the key's code is then only for the host's events.
+        if (m.keysym != 0)
+          SendKeyEvent(down, m.keysym);
+        else
+          ForwardKey(m.key, down);
+      }
       if (auto h = down ? OnKeyDown : OnKeyUp) h(this, m.key, KeyShiftState());
       return;
     }

@@ -120,6 +120,9 @@ std::string RunWithDisplay(int display, const std::vector<std::string>& argv, in
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
   posix_spawn_file_actions_addclose(&actions, fds[0]);
+  // Only stdout may hold the pipe: a command that leaves a process behind
+  // (xclip serving a selection) must not keep the read below waiting.
+  posix_spawn_file_actions_addclose(&actions, fds[1]);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   pid_t pid = -1;
   int rc = posix_spawnp(&pid, a[0], &actions, nullptr, a.data(), e.data());

@@ -93,6 +93,28 @@ TEST_F(InputTest, KeysGoOutAsKeysymsWithTheCaseOfShiftAndCapsLock) {
                       Press(0xFF0D) + Press(0x90) + Press(0xFFE9) + Press(0xFFC1));
 }
 
+TEST_F(InputTest, AKeysymFromTheWindowGoesAsItIsAndTheHostSeesTheKeysCode) {
+  StartSession();
+  std::vector<std::uint16_t> hostCodes;
+  viewer.OnKeyDown = [&](TObject*, std::uint16_t& key, TShiftState) { hostCodes.push_back(key); };
+  // AltGr+Q on a German keyboard types '@'; a key of another layout types
+  // 'ü': neither has a virtual-key code that the table would turn into it.
+  auto withKeysym = [](bool down, std::uint16_t code, std::uint32_t keysym) {
+    WindowMessage m = WindowMessage::Key(down, code);
+    m.keysym = keysym;
+    return m;
+  };
+  window.SetKeyState({.leftShift = true, .shift = true});  // no case rule applies to a keysym
+  const std::string sent = SentBy([&] {
+    window.Inject(withKeysym(true, 'Q', '@'));
+    window.Inject(withKeysym(false, 'Q', '@'));
+    window.Inject(withKeysym(true, 0, 0xFC));
+    window.Inject(withKeysym(false, 0, 0xFC));
+  });
+  EXPECT_EQ(sent, Press('@') + Press(0xFC));
+  EXPECT_EQ(hostCodes, (std::vector<std::uint16_t>{'Q', 0}));
+}
+
 TEST_F(InputTest, HostKeyEventsComeAfterTheServerHasTheKey) {
   StartSession();
   Events seen;

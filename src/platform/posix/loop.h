@@ -10,6 +10,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include <poll.h>
+
 #include "platform/message_loop.h"
 
 namespace telorus::platform::posix {
@@ -90,6 +92,16 @@ class Loop {
   void DispatchNow(Record record);
 
   bool PumpPending();
+  // For a foreign main loop (GLib's) that polls on this loop's behalf: the
+  // descriptors to watch with their poll events, and the milliseconds until
+  // a timer is due (0 when records are waiting or something is ready
+  // without polling; -1 when nothing is timed). Changes nothing.
+  int WaitSet(std::vector<pollfd>* fds);
+  // Collects readiness once and delivers the records queued at that moment,
+  // not those that their handlers cause: a bounded slice of work, after
+  // which the foreign loop may paint and take input. True if a quit record
+  // was taken.
+  bool PumpSlice();
   bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout,
                 bool* quitSeen);
   LoopCounts Counts();
@@ -99,6 +111,10 @@ class Loop {
   // `timeoutMs` (0: do not block) and turns readiness and due timers into
   // queued records.
   void Collect(int timeoutMs);
+  // The poll events a registered socket wants now, and whether its next
+  // record is due without polling (a deferred connect, or a close behind
+  // data that has since been read).
+  static short WantedEvents(int fd, const SocketState& s, bool* readyNow);
   void QueueDueTimers(std::chrono::steady_clock::time_point now);
   int MillisecondsToNextTimer(std::chrono::steady_clock::time_point now) const;
   bool PopRecord(Record* out);

@@ -180,6 +180,80 @@ int Loop::MillisecondsToNextTimer(Clock::time_point now) const {
   return best;
 }
 
+short Loop::WantedEvents(int fd, const SocketState& s, bool* readyNow) {
+  *readyNow = false;
+  if (s.loop == nullptr || s.mask == 0 || s.finished) return 0;
+  if (s.hasDeferredConnect) {
+    *readyNow = true;
+    return 0;
+  }
+  if (s.peerEnded && !s.closeDone) {
+    int pending = 0;
+    if (ioctl(fd, FIONREAD, &pending) == 0 && pending <= 0) {
+      *readyNow = true;
+      return 0;
+    }
+  }
+  short events = 0;
+  if (s.connecting) {
+    events = POLLOUT;
+  } else if (s.listening) {
+    if ((s.mask & net::kFdAccept) && s.acceptArmed) events = POLLIN;
+  } else if (s.type != SOCK_STREAM) {
+    if ((s.mask & net::kFdRead) && s.readArmed) events |= POLLIN;
+    if ((s.mask & net::kFdWrite) && s.writeArmed) events |= POLLOUT;
+  } else if (s.connected) {
+    if ((s.mask & net::kFdRead) && s.readArmed && !s.eof) events |= POLLIN;
+    if ((s.mask & net::kFdWrite) && s.writeArmed) events |= POLLOUT;
+    if ((s.mask & net::kFdClose) && !s.closeDone && !s.peerEnded) events |= POLLRDHUP;
+  }
+  return events;
+}
+
+int Loop::WaitSet(std::vector<pollfd>* fds) {
+  fds->clear();
+  fds->push_back(pollfd{wakeFd_, POLLIN, 0});
+  bool ready = false;
+  {
+    auto& table = SocketTable::Instance();
+    std::lock_guard lock(table.mutex);
+    for (auto& [fd, s] : table.sockets) {
+      if (s.loop != this) continue;
+      bool now = false;
+      const short events = WantedEvents(fd, s, &now);
+      ready = ready || now;
+      if (events) fds->push_back(pollfd{fd, events, 0});
+    }
+  }
+  {
+    std::lock_guard lock(mutex_);
+    ready = ready || !queue_.empty();
+  }
+  if (ready) return 0;
+  return MillisecondsToNextTimer(Clock::now());
+}
+
+bool Loop::PumpSlice() {
+  Collect(0);
+  std::size_t count;
+  {
+    std::lock_guard lock(mutex_);
+    count = queue_.size();
+  }
+  bool quit = false;
+  Record r;
+  // Handlers may pump (and so take records) themselves: stop when the
+  // queue runs dry before the count does.
+  while (count-- > 0 && PopRecord(&r)) {
+    if (r.quit) {
+      quit = true;
+      continue;
+    }
+    Deliver(r);
+  }
+  return quit;
+}
+
 // Socket readiness, Winsock style. Each registered socket contributes the
 // poll events for the bits that are armed; what poll reports becomes one
 // record per bit, and the bit is disarmed until the call that re-enables it
@@ -210,19 +284,8 @@ void Loop::Collect(int timeoutMs) {
           continue;
         }
       }
-      short events = 0;
-      if (s.connecting) {
-        events = POLLOUT;
-      } else if (s.listening) {
-        if ((s.mask & net::kFdAccept) && s.acceptArmed) events = POLLIN;
-      } else if (s.type != SOCK_STREAM) {
-        if ((s.mask & net::kFdRead) && s.readArmed) events |= POLLIN;
-        if ((s.mask & net::kFdWrite) && s.writeArmed) events |= POLLOUT;
-      } else if (s.connected) {
-        if ((s.mask & net::kFdRead) && s.readArmed && !s.eof) events |= POLLIN;
-        if ((s.mask & net::kFdWrite) && s.writeArmed) events |= POLLOUT;
-        if ((s.mask & net::kFdClose) && !s.closeDone && !s.peerEnded) events |= POLLRDHUP;
-      }
+      bool readyNow = false;
+      const short events = WantedEvents(fd, s, &readyNow);
       if (events) fds.push_back(pollfd{fd, events, 0});
     }
   }

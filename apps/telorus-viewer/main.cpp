@@ -1,0 +1,425 @@
+// telorus-viewer HOST[:PORT] [options]: a remote desktop in a GTK3 window.
+//
+// The window holds the viewer widget and a status bar, takes the remote
+// desktop's size when the screen has room for it and its name as title.
+// F8 opens a menu (stretch, smooth or nearest scaling, Ctrl+Alt+Del, full
+// screen, reconnect, quit). A server that asks for a password when none was
+// given gets one from a dialog; a failed or lost connection is shown with a
+// Reconnect button that keeps the settings.
+#include <gtk/gtk.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "platform/gtk/gtk_viewer.h"
+#include "viewer/Telorus.h"
+
+namespace {
+
+using namespace telorus;
+using namespace telorus::viewer;
+namespace pg = telorus::platform::gtk;
+
+const char kUsage[] =
+    "usage: telorus-viewer HOST[:PORT] [options]\n"
+    "\n"
+    "Shows the desktop of an RFB (VNC) server and sends it keys, mouse, wheel and\n"
+    "clipboard text. PORT is the TCP port (default 5900).\n"
+    "\n"
+    "options:\n"
+    "  --password P    the server's password (asked for in a dialog when the server\n"
+    "                  wants one and none is given)\n"
+    "  --stretch       scale the picture to the window\n"
+    "  --smooth        filter a scaled picture smoothly (the default)\n"
+    "  --nearest       scale by nearest neighbour: sharp pixels\n"
+    "  --autoscroll    scroll bars when the picture is larger than the window\n"
+    "  --8bit          ask for 8-bit colour (less data on slow links)\n"
+    "  --codec NAME    raw, copyrect, rre, corre or hextile (default hextile)\n"
+    "  --view-only     send no keys, mouse, wheel or clipboard to the server\n"
+    "  --help          this text\n"
+    "\n"
+    "In the window, F8 opens a menu: stretch, smooth or nearest scaling, send\n"
+    "Ctrl+Alt+Del, full screen, reconnect, quit.\n";
+
+struct Options {
+  std::string host;
+  long port = 5900;
+  std::string password;
+  bool passwordGiven = false;
+  bool stretch = false;
+  bool nearest = false;
+  bool autoScroll = false;
+  bool eightBit = false;
+  TVNCCodec codec = vncHextile;
+  bool viewOnly = false;
+};
+
+int Usage(const std::string& problem) {
+  std::fprintf(stderr, "telorus-viewer: %s\n\n%s", problem.c_str(), kUsage);
+  return 2;
+}
+
+bool ParseCodec(const std::string& name, TVNCCodec* codec) {
+  static const std::pair<const char*, TVNCCodec> kCodecs[] = {
+      {"raw", vncRAW}, {"copyrect", vncCopyRect}, {"rre", vncRRE}, {"corre", vncCoRRE}, {"hextile", vncHextile}};
+  for (const auto& [n, c] : kCodecs)
+    if (name == n) {
+      *codec = c;
+      return true;
+    }
+  return false;
+}
+
+// 0 parsed, 1 --help, 2 a problem (printed).
+int ParseArguments(int argc, char** argv, Options* o) {
+  std::string target;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--help" || a == "-h") {
+      std::fputs(kUsage, stdout);
+      return 1;
+    } else if (a == "--password") {
+      if (i + 1 >= argc) return Usage("--password needs a value");
+      o->password = argv[++i];
+      o->passwordGiven = true;
+    } else if (a == "--codec") {
+      if (i + 1 >= argc || !ParseCodec(argv[++i], &o->codec))
+        return Usage("--codec takes raw, copyrect, rre, corre or hextile");
+    } else if (a == "--stretch") {
+      o->stretch = true;
+    } else if (a == "--smooth") {
+      o->nearest = false;
+    } else if (a == "--nearest") {
+      o->nearest = true;
+    } else if (a == "--autoscroll") {
+      o->autoScroll = true;
+    } else if (a == "--8bit") {
+      o->eightBit = true;
+    } else if (a == "--view-only") {
+      o->viewOnly = true;
+    } else if (!a.empty() && a[0] == '-') {
+      return Usage("unknown option " + a);
+    } else if (target.empty()) {
+      target = a;
+    } else {
+      return Usage("only one server may be given");
+    }
+  }
+  if (target.empty()) return Usage("no server given");
+  o->host = target;
+  if (auto colon = target.rfind(':'); colon != std::string::npos) {
+    o->host = target.substr(0, colon);
+    char* end = nullptr;
+    const std::string port = target.substr(colon + 1);
+    o->port = std::strtol(port.c_str(), &end, 10);
+    if (port.empty() || *end || o->port < 1 || o->port > 65535) return Usage("the port must be 1 to 65535");
+  }
+  if (o->host.empty()) return Usage("no host given");
+  return 0;
+}
+
+class ViewerApp {
+ public:
+  explicit ViewerApp(const Options& options);
+  ~ViewerApp();
+  void Start() { Connect(); }
+
+ private:
+  void BuildMenu();
+  void Connect();
+  void Reconnect();
+  void ShowProblem(const std::string& text);
+  void SetStatus(const std::string& text);
+  void FitToFrame(int width, int height);
+  void AskPassword();
+  void SendCtrlAltDel();
+  void ToggleFullScreen();
+
+  static gboolean OnKey(GtkWidget*, GdkEventKey* event, gpointer self);
+  static void OnInfoResponse(GtkInfoBar*, gint response, gpointer self);
+
+  Options options_;
+  // The message loop runs under GTK's from here on; the viewer's socket and
+  // timer live on it.
+  pg::MessageLoopSource loop_;
+  pg::ViewerWidget window_;
+  pg::ClipboardText clipboard_;
+  pg::DisplayBell bell_;
+  TQuarneTelorus viewer_{window_, clipboard_, bell_};
+  GtkWidget* top_ = nullptr;
+  GtkWidget* info_ = nullptr;
+  GtkWidget* infoText_ = nullptr;
+  GtkWidget* status_ = nullptr;
+  GtkWidget* menu_ = nullptr;
+  GtkWidget* stretchItem_ = nullptr;
+  GtkWidget* fullItem_ = nullptr;
+  guint statusContext_ = 0;
+  bool closing_ = false;      // our own disconnect: no problem to show
+  bool askPassword_ = false;  // the next connect asks for the password first
+  bool fullScreen_ = false;
+  bool sized_ = false;
+};
+
+ViewerApp::ViewerApp(const Options& options) : options_(options) {
+  top_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  const std::string title = "telorus-viewer " + options_.host + ":" + std::to_string(options_.port);
+  gtk_window_set_title(GTK_WINDOW(top_), title.c_str());
+  gtk_window_set_default_size(GTK_WINDOW(top_), 800, 600);
+  g_signal_connect(top_, "delete-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer) -> gboolean {
+                     gtk_main_quit();
+                     return TRUE;
+                   }),
+                   nullptr);
+  g_signal_connect(top_, "key-press-event", G_CALLBACK(OnKey), this);
+  g_signal_connect(top_, "key-release-event", G_CALLBACK(OnKey), this);
+
+  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+  gtk_container_add(GTK_CONTAINER(top_), box);
+  // The picture first, at the window's top-left corner.
+  gtk_box_pack_start(GTK_BOX(box), window_.Widget(), TRUE, TRUE, 0);
+  info_ = gtk_info_bar_new_with_buttons("_Reconnect", 1, nullptr);
+  gtk_info_bar_set_message_type(GTK_INFO_BAR(info_), GTK_MESSAGE_ERROR);
+  infoText_ = gtk_label_new("");
+  gtk_label_set_line_wrap(GTK_LABEL(infoText_), TRUE);
+  gtk_container_add(GTK_CONTAINER(gtk_info_bar_get_content_area(GTK_INFO_BAR(info_))), infoText_);
+  g_signal_connect(info_, "response", G_CALLBACK(OnInfoResponse), this);
+  gtk_widget_set_no_show_all(info_, TRUE);
+  gtk_widget_show(infoText_);
+  gtk_box_pack_start(GTK_BOX(box), info_, FALSE, FALSE, 0);
+  status_ = gtk_statusbar_new();
+  statusContext_ = gtk_statusbar_get_context_id(GTK_STATUSBAR(status_), "session");
+  gtk_box_pack_start(GTK_BOX(box), status_, FALSE, FALSE, 0);
+  BuildMenu();
+
+  viewer_.SetServer(options_.host);
+  viewer_.SetPort(static_cast<std::int32_t>(options_.port));
+  viewer_.SetPassword(options_.password);
+  viewer_.SetCodec(options_.codec);
+  if (options_.eightBit) viewer_.SetPixelFormat(VNC8Bit);
+  viewer_.SetAutoScroll(options_.autoScroll);
+  viewer_.SetStretch(options_.stretch);
+  window_.SetScaleFilter(options_.nearest ? pg::ScaleFilter::Nearest : pg::ScaleFilter::Smooth);
+  viewer_.SetEnableBell(true);
+  // One read per socket record: the socket's own loop would otherwise read
+  // on while bytes keep coming, and GTK would get no turn to paint.
+  viewer_.Socket().SetComponentOptions(viewer_.Socket().ComponentOptions() |
+                                       socket::OptionBit(socket::wsoNoReceiveLoop));
+  // Updates are asked for at every tick of the update timer, which these
+  // setters start.
+  viewer_.SetFrameUpdateDelay(20);
+  viewer_.SetRequestFreames(true);
+  viewer_.SetTransferWheel(!options_.viewOnly);
+  if (options_.viewOnly) {
+    viewer_.SetTransferKeys(false);
+    viewer_.SetTransferMouse(false);
+    viewer_.SetTransferLocalClipboard(false);
+  }
+
+  viewer_.OnStatus = [this](TObject*, const std::string& text) {
+    SetStatus(text);
+    if (text == "Send Password!" && viewer_.Password().empty() && !options_.passwordGiven) {
+      // The server wants a password and there is none: end this attempt
+      // rather than answer with an empty one, then ask and connect again.
+      askPassword_ = true;
+      closing_ = true;
+      viewer_.DisConnect();
+      closing_ = false;
+      g_idle_add(+[](gpointer self) -> gboolean {
+        static_cast<ViewerApp*>(self)->Connect();
+        return G_SOURCE_REMOVE;
+      }, this);
+    }
+  };
+  viewer_.OnConnectError = [this](TObject*, const std::string& text) { ShowProblem(text); };
+  viewer_.OnAuthFail = [this](TObject*) {
+    ShowProblem("The server refused the password.");
+    if (!options_.passwordGiven) askPassword_ = true;
+  };
+  viewer_.OnConnectClose = [this](TObject*) {
+    if (!closing_ && !gtk_widget_get_visible(info_)) ShowProblem("The connection was closed.");
+  };
+  viewer_.OnHostName = [this](TObject*, const std::string& name) {
+    gtk_window_set_title(GTK_WINDOW(top_), name.empty() ? "telorus-viewer" : name.c_str());
+  };
+  viewer_.OnFrameSize = [this](TObject*, std::int32_t w, std::int32_t h) { FitToFrame(w, h); };
+  viewer_.OnConnected = [this](TObject*) {
+    gtk_widget_hide(info_);
+    window_.SetFocus();
+  };
+
+  gtk_widget_show_all(top_);
+  window_.SetFocus();
+}
+
+ViewerApp::~ViewerApp() {
+  closing_ = true;
+  viewer_.DisConnect();
+  if (menu_) gtk_widget_destroy(menu_);
+  gtk_widget_destroy(top_);
+}
+
+void ViewerApp::BuildMenu() {
+  menu_ = gtk_menu_new();
+  auto add = [this](GtkWidget* item, void (*activate)(GtkWidget*, gpointer)) {
+    gtk_menu_shell_append(GTK_MENU_SHELL(menu_), item);
+    g_signal_connect(item, "activate", G_CALLBACK(activate), this);
+  };
+  stretchItem_ = gtk_check_menu_item_new_with_mnemonic("_Stretch to the window");
+  gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(stretchItem_), options_.stretch);
+  add(stretchItem_, +[](GtkWidget* item, gpointer self) {
+    auto* app = static_cast<ViewerApp*>(self);
+    app->viewer_.SetStretch(gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(item)));
+    app->window_.Invalidate();
+  });
+  GtkWidget* smooth = gtk_radio_menu_item_new_with_mnemonic(nullptr, "S_mooth scaling");
+  GtkWidget* nearest = gtk_radio_menu_item_new_with_mnemonic_from_widget(GTK_RADIO_MENU_ITEM(smooth),
+                                                                         "_Nearest-neighbour scaling");
+  gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(options_.nearest ? nearest : smooth), TRUE);
+  add(smooth, +[](GtkWidget* item, gpointer self) {
+    if (gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(item)))
+      static_cast<ViewerApp*>(self)->window_.SetScaleFilter(pg::ScaleFilter::Smooth);
+  });
+  add(nearest, +[](GtkWidget* item, gpointer self) {
+    if (gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(item)))
+      static_cast<ViewerApp*>(self)->window_.SetScaleFilter(pg::ScaleFilter::Nearest);
+  });
+  gtk_menu_shell_append(GTK_MENU_SHELL(menu_), gtk_separator_menu_item_new());
+  add(gtk_menu_item_new_with_mnemonic("Send Ctrl+Alt+_Del"),
+      +[](GtkWidget*, gpointer self) { static_cast<ViewerApp*>(self)->SendCtrlAltDel(); });
+  fullItem_ = gtk_check_menu_item_new_with_mnemonic("_Full screen");
+  add(fullItem_, +[](GtkWidget*, gpointer self) { static_cast<ViewerApp*>(self)->ToggleFullScreen(); });
+  add(gtk_menu_item_new_with_mnemonic("_Reconnect"),
+      +[](GtkWidget*, gpointer self) { static_cast<ViewerApp*>(self)->Reconnect(); });
+  gtk_menu_shell_append(GTK_MENU_SHELL(menu_), gtk_separator_menu_item_new());
+  add(gtk_menu_item_new_with_mnemonic("_Quit"), +[](GtkWidget*, gpointer) { gtk_main_quit(); });
+  gtk_widget_show_all(menu_);
+}
+
+gboolean ViewerApp::OnKey(GtkWidget*, GdkEventKey* event, gpointer data) {
+  if (event->keyval != GDK_KEY_F8) return FALSE;  // everything else goes to the remote desktop
+  auto* app = static_cast<ViewerApp*>(data);
+  if (event->type == GDK_KEY_PRESS) {
+    // The check items follow what may have changed meanwhile.
+    g_signal_handlers_block_matched(app->stretchItem_, G_SIGNAL_MATCH_DATA, 0, 0, nullptr, nullptr, app);
+    gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(app->stretchItem_), app->viewer_.Stretch());
+    g_signal_handlers_unblock_matched(app->stretchItem_, G_SIGNAL_MATCH_DATA, 0, 0, nullptr, nullptr, app);
+    gtk_menu_popup_at_pointer(GTK_MENU(app->menu_), reinterpret_cast<GdkEvent*>(event));
+  }
+  return TRUE;
+}
+
+void ViewerApp::OnInfoResponse(GtkInfoBar*, gint response, gpointer data) {
+  if (response == 1) static_cast<ViewerApp*>(data)->Reconnect();
+}
+
+void ViewerApp::Connect() {
+  if (askPassword_) {
+    askPassword_ = false;
+    AskPassword();
+    return;
+  }
+  gtk_widget_hide(info_);
+  SetStatus("Connecting to " + options_.host + ":" + std::to_string(options_.port));
+  viewer_.Connect();
+}
+
+void ViewerApp::Reconnect() {
+  closing_ = true;
+  viewer_.DisConnect();
+  closing_ = false;
+  Connect();
+}
+
+void ViewerApp::AskPassword() {
+  GtkWidget* dialog = gtk_dialog_new_with_buttons("Password", GTK_WINDOW(top_), GTK_DIALOG_MODAL, "_Cancel",
+                                                  GTK_RESPONSE_CANCEL, "_Connect", GTK_RESPONSE_OK, nullptr);
+  gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+  GtkWidget* content = gtk_dialog_get_content_area(GTK_DIALOG(dialog));
+  const std::string prompt = options_.host + ":" + std::to_string(options_.port) + " asks for a password:";
+  GtkWidget* label = gtk_label_new(prompt.c_str());
+  GtkWidget* entry = gtk_entry_new();
+  gtk_entry_set_visibility(GTK_ENTRY(entry), FALSE);
+  gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);
+  gtk_container_set_border_width(GTK_CONTAINER(content), 12);
+  gtk_box_set_spacing(GTK_BOX(content), 6);
+  gtk_container_add(GTK_CONTAINER(content), label);
+  gtk_container_add(GTK_CONTAINER(content), entry);
+  gtk_widget_show_all(dialog);
+  const gint response = gtk_dialog_run(GTK_DIALOG(dialog));
+  const std::string password = gtk_entry_get_text(GTK_ENTRY(entry));
+  gtk_widget_destroy(dialog);
+  if (response != GTK_RESPONSE_OK) {
+    askPassword_ = true;  // Reconnect asks again
+    ShowProblem("No password was given.");
+    return;
+  }
+  viewer_.SetPassword(password);
+  Connect();
+}
+
+void ViewerApp::ShowProblem(const std::string& text) {
+  gtk_label_set_text(GTK_LABEL(infoText_), text.c_str());
+  gtk_widget_show(info_);
+  SetStatus(text);
+}
+
+void ViewerApp::SetStatus(const std::string& text) {
+  gtk_statusbar_remove_all(GTK_STATUSBAR(status_), statusContext_);
+  gtk_statusbar_push(GTK_STATUSBAR(status_), statusContext_, text.c_str());
+}
+
+void ViewerApp::FitToFrame(int width, int height) {
+  if (sized_ || fullScreen_) return;
+  sized_ = true;  // the user's later resizing wins over a reconnect
+  // The picture is in device pixels; the window is sized in GTK's units.
+  const int scale = std::max(1, gtk_widget_get_scale_factor(top_));
+  GdkDisplay* display = gtk_widget_get_display(top_);
+  GdkMonitor* monitor = gdk_display_get_monitor_at_window(display, gtk_widget_get_window(top_));
+  if (!monitor) monitor = gdk_display_get_primary_monitor(display);
+  GdkRectangle work{0, 0, width / scale, height / scale};
+  if (monitor) gdk_monitor_get_workarea(monitor, &work);
+  int statusHeight = 0;
+  gtk_widget_get_preferred_height(status_, nullptr, &statusHeight);
+  const int w = std::min((width + scale - 1) / scale, work.width);
+  const int h = std::min((height + scale - 1) / scale + statusHeight, work.height);
+  gtk_window_resize(GTK_WINDOW(top_), w, h);
+}
+
+void ViewerApp::SendCtrlAltDel() {
+  constexpr std::uint32_t kControl = 0xFFE3, kAlt = 0xFFE9, kDelete = 0xFFFF;
+  viewer_.SendKeyEvent(true, kControl);
+  viewer_.SendKeyEvent(true, kAlt);
+  viewer_.SendKeyEvent(true, kDelete);
+  viewer_.SendKeyEvent(false, kDelete);
+  viewer_.SendKeyEvent(false, kAlt);
+  viewer_.SendKeyEvent(false, kControl);
+}
+
+void ViewerApp::ToggleFullScreen() {
+  fullScreen_ = !fullScreen_;
+  if (fullScreen_) {
+    gtk_widget_hide(status_);
+    gtk_window_fullscreen(GTK_WINDOW(top_));
+  } else {
+    gtk_window_unfullscreen(GTK_WINDOW(top_));
+    gtk_widget_show(status_);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (int rc = ParseArguments(argc, argv, &options); rc != 0) return rc == 1 ? 0 : rc;
+  if (!gtk_init_check(&argc, &argv)) {
+    std::fprintf(stderr, "telorus-viewer: cannot open the display (is DISPLAY set?)\n");
+    return 1;
+  }
+  auto app = std::make_unique<ViewerApp>(options);
+  app->Start();
+  gtk_main();
+  app.reset();
+  return 0;
+}

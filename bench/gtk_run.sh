@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# The GTK viewer on screen against the headless viewer, libvncclient and
+# TigerVNC's own viewer, on the same recorded 1920x1080 x11vnc streams
+# replayed over loopback, in the same run.
+#
+#   bench/gtk_run.sh [FRAMES] [RUNS]
+#
+# For Raw, RRE, CoRRE and Hextile it records 10 full-screen updates from
+# x11vnc and replays them until FRAMES updates (default 200) have gone out,
+# to: the headless viewer without its window copy, the GTK viewer one to one
+# in a 1920x1080 window and stretched into 1280x720 (both on an Xvfb of
+# their own), the libvncclient baseline, and TigerVNC's vncviewer drawing
+# on the same Xvfb as the GTK viewer. Every client is timed the same way, on
+# the replay side: bytes leave only as fast as the client reads them. Prints
+# updates per second (median of RUNS, default 3) and the ratios, and for the
+# GTK viewer the rectangles it was given against its paints and the frames
+# of its frame clock.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+frames=${1:-200}
+runs=${2:-3}
+
+scripts/deps.sh >/dev/null
+cmake --preset linux >/dev/null
+cmake --build --preset linux --target rfb-record rfb-replay telorus-bench-client telorus-gtk-bench-client \
+  baseline-vncclient >/dev/null
+bin=build/linux/bench
+work=$(mktemp -d)
+pids=()
+cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$work"; }
+trap cleanup EXIT
+
+server_display=:$((200 + RANDOM % 300))
+client_display=:$((550 + RANDOM % 300))
+Xvfb "$server_display" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+Xvfb "$client_display" -screen 0 2000x1200x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+sleep 1
+convert -font DejaVu-Sans -size 1920x1080 gradient:'#203050-#6080b0' \
+  -fill '#f0f0f0' -draw 'rectangle 80,80 1100,760' \
+  -fill '#d0d8e0' -draw 'rectangle 80,80 1100,110' \
+  -fill black -pointsize 18 -draw "text 100,150 'Telorus benchmark: a window with some text in it'" \
+  -draw "text 100,180 'The quick brown fox jumps over the lazy dog 0123456789'" \
+  \( -size 600x400 plasma:fractal -seed 7 \) -geometry +1200+500 -composite \
+  "$work/desktop.png"
+DISPLAY=$server_display display -window root "$work/desktop.png" >/dev/null 2>&1 &
+pids+=($!)
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+x11vnc -display "$server_display" -rfbport "$port" -listen 127.0.0.1 -rfbportv6 -1 -forever -shared -nocursor \
+  -noxrecord -nopw -quiet >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/"$port") 2>/dev/null && break; sleep 0.1; done
+sleep 2
+
+client_cpu=() server_cpu=()
+if command -v taskset >/dev/null && [ "$(nproc)" -ge 2 ]; then
+  client_cpu=(taskset -c 0) server_cpu=(taskset -c 1)
+fi
+median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+
+# Updates per second of one client against a fresh replay server, timed on
+# the replay side. The client's own output goes to $work/client.out.
+run_client() { # recording repeat kill-after client...
+  local rec=$1 repeat=$2 kill_after=$3; shift 3
+  local pf="$work/port.$RANDOM" tf="$work/time.$RANDOM"
+  "${server_cpu[@]}" "$bin/rfb-replay" --port-file "$pf" --time-file "$tf" --repeat "$repeat" "$rec" &
+  local rp=$!
+  for _ in $(seq 100); do [ -s "$pf" ] && break; sleep 0.05; done
+  local p
+  p=$(cat "$pf")
+  if [ "$kill_after" = yes ]; then
+    # A client that never ends by itself: stopped once everything is sent.
+    "${client_cpu[@]}" "${@/PORT/$p}" >/dev/null 2>&1 &
+    local cp=$!
+    for _ in $(seq 1200); do [ -s "$tf" ] && break; sleep 0.1; done
+    kill "$cp" 2>/dev/null || true
+    wait "$cp" 2>/dev/null || true
+  else
+    "${client_cpu[@]}" "${@/PORT/$p}" >"$work/client.out" 2>/dev/null || true
+  fi
+  kill "$rp" 2>/dev/null || true
+  wait "$rp" 2>/dev/null || true
+  if [ -s "$tf" ]; then awk '{ if ($2 > 0) printf "%.1f\n", $1 * 10 / $2; else print 0 }' "$tf"; else echo 0; fi
+}
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a/b; else print "n/a" }'; }
+
+printf '%-8s %10s %10s %10s %10s %10s %9s %9s %9s %22s\n' encoding headless gtk gtk-720p baseline tigervnc \
+  gtk/head 720p/head gtk/tiger "rects/paints/frames"
+for entry in "raw 0" "rre 2" "corre 4" "hextile 5"; do
+  set -- $entry
+  name=$1 enc=$2
+  rec="$work/$name.rec"
+  "$bin/rfb-record" --port "$port" --encoding "$enc" --requests 10 -o "$rec" 2>/dev/null
+  repeat=$(( (frames + 9) / 10 ))
+  h=(); g=(); s=(); b=(); t=()
+  counts=""
+  for _ in $(seq "$runs"); do
+    h+=("$(run_client "$rec" "$repeat" no "$bin/telorus-bench-client" PORT "$frames" --window 1x1)")
+    g+=("$(DISPLAY=$client_display run_client "$rec" "$repeat" no "$bin/telorus-gtk-bench-client" PORT "$frames")")
+    counts=$(awk '{ print $3 "/" $4 "/" $5 }' "$work/client.out")
+    s+=("$(DISPLAY=$client_display run_client "$rec" "$repeat" no "$bin/telorus-gtk-bench-client" PORT "$frames" \
+      --window 1280x720 --stretch)")
+    b+=("$(run_client "$rec" "$repeat" no "$bin/baseline-vncclient" PORT "$frames")")
+    t+=("$(DISPLAY=$client_display run_client "$rec" "$repeat" yes vncviewer -AutoSelect=0 -FullColor \
+      -PreferredEncoding=hextile -Shared 127.0.0.1::PORT)")
+  done
+  hm=$(printf '%s\n' "${h[@]}" | median)
+  gm=$(printf '%s\n' "${g[@]}" | median)
+  sm=$(printf '%s\n' "${s[@]}" | median)
+  bm=$(printf '%s\n' "${b[@]}" | median)
+  tm=$(printf '%s\n' "${t[@]}" | median)
+  printf '%-8s %10s %10s %10s %10s %10s %9s %9s %9s %22s\n' "$name" "$hm" "$gm" "$sm" "$bm" "$tm" \
+    "$(ratio "$gm" "$hm")" "$(ratio "$sm" "$hm")" "$(ratio "$gm" "$tm")" "$counts"
+done
+echo "(updates per second, timed on the replay side; rects/paints/frames: the GTK viewer's last one-to-one run)"

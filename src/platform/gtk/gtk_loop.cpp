@@ -1,0 +1,80 @@
+// Our message loop under GLib's: a GSource that polls the loop's wake
+// descriptor and its registered sockets, wakes for its next timer, and
+// hands out the waiting records when any of them is ready.
+#include <vector>
+
+#include "platform/gtk/gtk_viewer.h"
+#include "platform/posix/loop.h"
+
+namespace telorus::platform::gtk {
+namespace {
+
+struct LoopSource {
+  GSource base;
+  posix::Loop* loop;
+  std::vector<GPollFD>* polls;
+  std::vector<pollfd>* scratch;
+};
+
+LoopSource* Of(GSource* source) { return reinterpret_cast<LoopSource*>(source); }
+
+gboolean Prepare(GSource* source, gint* timeout) {
+  LoopSource* s = Of(source);
+  const int wait = s->loop->WaitSet(s->scratch);
+  // GLib keeps pointers to the poll records: take the old ones out before
+  // the vector that holds them changes.
+  for (GPollFD& p : *s->polls) g_source_remove_poll(source, &p);
+  s->polls->clear();
+  for (const pollfd& p : *s->scratch) s->polls->push_back(GPollFD{p.fd, static_cast<gushort>(p.events), 0});
+  for (GPollFD& p : *s->polls) g_source_add_poll(source, &p);
+  *timeout = wait;
+  return wait == 0;
+}
+
+gboolean Check(GSource* source) {
+  LoopSource* s = Of(source);
+  for (const GPollFD& p : *s->polls)
+    if (p.revents != 0) return TRUE;
+  // A timer may have come due while GLib polled.
+  return s->loop->WaitSet(s->scratch) == 0;
+}
+
+gboolean Dispatch(GSource* source, GSourceFunc, gpointer) {
+  if (Of(source)->loop->PumpSlice()) {
+    // A quit record ends GTK's loop as it ends ours.
+    if (gtk_main_level() > 0) gtk_main_quit();
+  }
+  return G_SOURCE_CONTINUE;
+}
+
+void Finalize(GSource* source) {
+  delete Of(source)->polls;
+  delete Of(source)->scratch;
+}
+
+GSourceFuncs kFuncs = {Prepare, Check, Dispatch, Finalize, nullptr, nullptr};
+
+}  // namespace
+
+MessageLoopSource::MessageLoopSource() {
+  source_ = g_source_new(&kFuncs, sizeof(LoopSource));
+  LoopSource* s = Of(source_);
+  s->loop = &posix::Loop::Current();
+  s->polls = new std::vector<GPollFD>;
+  s->scratch = new std::vector<pollfd>;
+  // Below GTK's input, layout and redraw: however fast the bytes come, the
+  // window keeps painting once a frame and taking input.
+  g_source_set_priority(source_, GDK_PRIORITY_REDRAW + 10);
+  // Sockets and timers keep running inside nested GTK loops started from
+  // our own handlers (a modal dialog).
+  g_source_set_can_recurse(source_, TRUE);
+  g_source_set_name(source_, "telorus message loop");
+  g_source_attach(source_, nullptr);
+}
+
+MessageLoopSource::~MessageLoopSource() {
+  g_source_destroy(source_);
+  g_source_unref(source_);
+}
+
+}  // namespace telorus::platform::gtk

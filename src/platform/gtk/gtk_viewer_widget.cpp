@@ -1,0 +1,497 @@
+// The viewer widget: a drawing area and two scroll bars in a grid. Copies to
+// the window invalidate; the draw callback erases the invalid region in the
+// background colour, then has the hook paint the picture, which cairo clips
+// to that region. Sizes, positions and drawing are in device pixels.
+#include <algorithm>
+#include <cmath>
+
+#include "platform/gtk/gtk_keys.h"
+#include "platform/gtk/gtk_viewer.h"
+
+namespace telorus::platform::gtk {
+namespace {
+
+constexpr int kLineStep = 16;  // pixels per click on a scroll bar arrow
+
+// A cairo image over the surface's memory, which cairo reads in place (the
+// surface's 0x00RRGGBB words are cairo's RGB24). Null for memory cairo
+// cannot take (a bottom-up stride).
+cairo_surface_t* ImageOf(const Surface& surface) {
+  if (surface.Width() <= 0 || surface.Height() <= 0 || surface.Stride() <= 0 ||
+      surface.Stride() % 4 != 0)
+    return nullptr;
+  auto* data = reinterpret_cast<unsigned char*>(const_cast<std::uint32_t*>(surface.Pixels()));
+  cairo_surface_t* image = cairo_image_surface_create_for_data(data, CAIRO_FORMAT_RGB24, surface.Width(),
+                                                               surface.Height(), static_cast<int>(surface.Stride()));
+  if (cairo_surface_status(image) != CAIRO_STATUS_SUCCESS) {
+    cairo_surface_destroy(image);
+    return nullptr;
+  }
+  return image;
+}
+
+Rect Intersect(Rect a, Rect b) {
+  Rect r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right), std::min(a.bottom, b.bottom)};
+  return r.Empty() ? Rect{} : r;
+}
+
+}  // namespace
+
+ViewerWidget::ViewerWidget() {
+  grid_ = gtk_grid_new();
+  g_object_ref_sink(grid_);
+  // Both are kept alive by this object: destroying the top-level window
+  // that holds them must not free them under it.
+  area_ = GTK_WIDGET(g_object_ref_sink(gtk_drawing_area_new()));
+  gtk_widget_set_hexpand(area_, TRUE);
+  gtk_widget_set_vexpand(area_, TRUE);
+  gtk_widget_set_can_focus(area_, TRUE);
+  gtk_widget_add_events(area_, GDK_KEY_PRESS_MASK | GDK_KEY_RELEASE_MASK | GDK_BUTTON_PRESS_MASK |
+                                   GDK_BUTTON_RELEASE_MASK | GDK_POINTER_MOTION_MASK | GDK_SCROLL_MASK |
+                                   GDK_FOCUS_CHANGE_MASK);
+  gtk_grid_attach(GTK_GRID(grid_), area_, 0, 0, 1, 1);
+  for (Bar* bar : {&horizontal_, &vertical_}) {
+    const bool h = bar == &horizontal_;
+    bar->adjustment = GTK_ADJUSTMENT(g_object_ref_sink(gtk_adjustment_new(0, 0, 0, kLineStep, 1, 1)));
+    bar->widget = gtk_scrollbar_new(h ? GTK_ORIENTATION_HORIZONTAL : GTK_ORIENTATION_VERTICAL, bar->adjustment);
+    gtk_widget_set_no_show_all(bar->widget, TRUE);  // shown only when ApplyBars says so
+    gtk_grid_attach(GTK_GRID(grid_), bar->widget, h ? 0 : 1, h ? 1 : 0, 1, 1);
+    g_signal_connect(bar->adjustment, "value-changed", G_CALLBACK(OnAdjustment), this);
+  }
+  g_signal_connect(area_, "draw", G_CALLBACK(OnDraw), this);
+  g_signal_connect(grid_, "size-allocate", G_CALLBACK(OnSizeAllocate), this);
+  g_signal_connect(area_, "realize", G_CALLBACK(OnRealize), this);
+  g_signal_connect(area_, "key-press-event", G_CALLBACK(OnKey), this);
+  g_signal_connect(area_, "key-release-event", G_CALLBACK(OnKey), this);
+  g_signal_connect(area_, "button-press-event", G_CALLBACK(OnButton), this);
+  g_signal_connect(area_, "button-release-event", G_CALLBACK(OnButton), this);
+  g_signal_connect(area_, "motion-notify-event", G_CALLBACK(OnMotion), this);
+  g_signal_connect(area_, "scroll-event", G_CALLBACK(OnScroll), this);
+  g_signal_connect(area_, "focus-in-event", G_CALLBACK(OnFocus), this);
+  g_signal_connect(area_, "focus-out-event", G_CALLBACK(OnFocus), this);
+  gtk_widget_show(area_);
+  gtk_widget_show(grid_);
+}
+
+ViewerWidget::~ViewerWidget() {
+  // No message reaches a hook after this point, whatever GTK still does
+  // with the widget before its last reference goes.
+  SetHook(nullptr);
+  g_signal_handlers_disconnect_by_data(area_, this);
+  g_signal_handlers_disconnect_by_data(grid_, this);
+  for (Bar* bar : {&horizontal_, &vertical_}) {
+    g_signal_handlers_disconnect_by_data(bar->adjustment, this);
+    g_object_unref(bar->adjustment);
+  }
+  if (GtkWidget* parent = gtk_widget_get_parent(grid_)) gtk_container_remove(GTK_CONTAINER(parent), grid_);
+  g_object_unref(area_);
+  g_object_unref(grid_);
+}
+
+void ViewerWidget::SetScaleFilter(ScaleFilter filter) {
+  filter_ = filter;
+  Invalidate();
+}
+
+int ViewerWidget::Scale() const { return std::max(1, gtk_widget_get_scale_factor(area_)); }
+
+int ViewerWidget::Width() const { return std::max(0, gtk_widget_get_allocated_width(grid_)) * Scale(); }
+
+int ViewerWidget::Height() const { return std::max(0, gtk_widget_get_allocated_height(grid_)) * Scale(); }
+
+int ViewerWidget::Thickness(const Bar& bar) const {
+  int minimum = 0, natural = 0;
+  if (&bar == &vertical_)
+    gtk_widget_get_preferred_width(bar.widget, &minimum, &natural);
+  else
+    gtk_widget_get_preferred_height(bar.widget, &minimum, &natural);
+  return natural * Scale();
+}
+
+// The client extents follow from the bars this object shows, not from the
+// allocation GTK hands out later: the viewer asks right after changing them.
+int ViewerWidget::ClientWidth() const {
+  return std::max(0, Width() - (vertical_.shown ? Thickness(vertical_) : 0));
+}
+
+int ViewerWidget::ClientHeight() const {
+  return std::max(0, Height() - (horizontal_.shown ? Thickness(horizontal_) : 0));
+}
+
+bool ViewerWidget::ScrollBarShown(ScrollBarKind bar) const { return BarOf(bar).shown; }
+
+ScrollBarState ViewerWidget::ScrollBar(ScrollBarKind bar) const { return BarOf(bar).state; }
+
+void ViewerWidget::ApplyBars() {
+  // A bar shows when it is marked visible and its range exceeds the extent
+  // left to the content; a bar shown on one axis narrows the other, so the
+  // decision is made twice.
+  const int width = Width(), height = Height();
+  bool h = false, v = false;
+  for (int round = 0; round < 2; ++round) {
+    h = horizontal_.state.visible && horizontal_.state.range > width - (v ? Thickness(vertical_) : 0);
+    v = vertical_.state.visible && vertical_.state.range > height - (h ? Thickness(horizontal_) : 0);
+  }
+  applying_ = true;
+  horizontal_.shown = h;
+  vertical_.shown = v;
+  for (Bar* bar : {&horizontal_, &vertical_}) {
+    const int client = bar == &horizontal_ ? ClientWidth() : ClientHeight();
+    bar->state.position = std::clamp(bar->state.position, 0, std::max(0, bar->state.range - client));
+    gtk_adjustment_configure(bar->adjustment, bar->state.position, 0, std::max(bar->state.range, client), kLineStep,
+                             std::max(1, client), std::max(1, client));
+    gtk_widget_set_visible(bar->widget, bar->shown);
+  }
+  applying_ = false;
+}
+
+void ViewerWidget::SetScrollRange(ScrollBarKind bar, int range) {
+  BarOf(bar).state.range = std::max(0, range);
+  ApplyBars();
+}
+
+void ViewerWidget::SetScrollVisible(ScrollBarKind bar, bool visible) {
+  BarOf(bar).state.visible = visible;
+  ApplyBars();
+}
+
+void ViewerWidget::SetScrollPosition(ScrollBarKind bar, int position) {
+  Bar& b = BarOf(bar);
+  const int client = bar == ScrollBarKind::Horizontal ? ClientWidth() : ClientHeight();
+  const int clamped = std::clamp(position, 0, std::max(0, b.state.range - client));
+  if (clamped == b.state.position) return;
+  b.state.position = clamped;
+  applying_ = true;
+  gtk_adjustment_set_value(b.adjustment, clamped);
+  applying_ = false;
+  // The content moves: everything is painted anew at the next frame.
+  Invalidate();
+}
+
+void ViewerWidget::OnAdjustment(GtkAdjustment* adjustment, gpointer data) {
+  auto* self = static_cast<ViewerWidget*>(data);
+  if (self->applying_) return;
+  Bar& b = adjustment == self->horizontal_.adjustment ? self->horizontal_ : self->vertical_;
+  const int value = static_cast<int>(std::lround(gtk_adjustment_get_value(adjustment)));
+  if (value == b.state.position) return;
+  // The user scrolled: the bar's position is the view offset from now on.
+  b.state.position = value;
+  self->Invalidate();
+}
+
+void ViewerWidget::OnSizeAllocate(GtkWidget*, GdkRectangle*, gpointer data) {
+  auto* self = static_cast<ViewerWidget*>(data);
+  self->ApplyBars();
+  const int w = self->ClientWidth(), h = self->ClientHeight();
+  if (w == self->lastWidth_ && h == self->lastHeight_) return;
+  self->lastWidth_ = w;
+  self->lastHeight_ = h;
+  WindowMessage size = WindowMessage::Of(WindowMessageKind::Size);
+  size.x = w;
+  size.y = h;
+  self->Deliver(size);
+}
+
+void ViewerWidget::OnRealize(GtkWidget*, gpointer data) {
+  auto* self = static_cast<ViewerWidget*>(data);
+  self->SetCursorShape(self->cursor_);
+}
+
+// ---- Painting ----
+
+gboolean ViewerWidget::OnDraw(GtkWidget*, cairo_t* cr, gpointer data) {
+  auto* self = static_cast<ViewerWidget*>(data);
+  ++self->paints_;
+  cairo_save(cr);
+  const double scale = self->Scale();
+  cairo_scale(cr, 1.0 / scale, 1.0 / scale);  // device pixels from here on
+  cairo_set_source_rgb(cr, self->background_[0], self->background_[1], self->background_[2]);
+  cairo_paint(cr);
+  self->cr_ = cr;
+  WindowMessage paint = WindowMessage::Of(WindowMessageKind::Paint);
+  self->Deliver(paint);
+  self->cr_ = nullptr;
+  cairo_restore(cr);
+  return TRUE;
+}
+
+void ViewerWidget::InvalidateDevice(Rect area) {
+  const Rect visible = Intersect(area, {0, 0, ClientWidth(), ClientHeight()});
+  if (visible.Empty()) return;
+  const std::int64_t s = Scale();
+  const std::int64_t left = visible.left / s, top = visible.top / s;
+  const std::int64_t right = (visible.right + s - 1) / s, bottom = (visible.bottom + s - 1) / s;
+  gtk_widget_queue_draw_area(area_, static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
+                             static_cast<int>(bottom - top));
+}
+
+bool ViewerWidget::CopyFromSurface(const Surface& surface, Rect source, std::int64_t destX, std::int64_t destY) {
+  const Rect onSurface = surface.Clip(source);
+  if (onSurface.Empty()) return true;
+  // Where the part of the source that exists lands in the window.
+  const Rect dest{destX + (onSurface.left - source.left), destY + (onSurface.top - source.top),
+                  destX + (onSurface.right - source.left), destY + (onSurface.bottom - source.top)};
+  if (!cr_) {
+    ++copies_;
+    InvalidateDevice(dest);
+    return true;
+  }
+  cairo_surface_t* image = ImageOf(surface);
+  if (!image) return false;
+  cairo_save(cr_);
+  cairo_rectangle(cr_, static_cast<double>(dest.left), static_cast<double>(dest.top),
+                  static_cast<double>(dest.Width()), static_cast<double>(dest.Height()));
+  cairo_clip(cr_);
+  cairo_set_source_surface(cr_, image, static_cast<double>(destX - source.left),
+                           static_cast<double>(destY - source.top));
+  cairo_set_operator(cr_, CAIRO_OPERATOR_SOURCE);
+  cairo_paint(cr_);
+  cairo_restore(cr_);
+  cairo_surface_destroy(image);
+  return true;
+}
+
+bool ViewerWidget::StretchFromSurface(const Surface& surface, Rect source, Rect dest, Rect clip) {
+  if (source.Empty() || dest.Empty()) return true;
+  const Rect target = Intersect(dest, clip);
+  if (target.Empty()) return true;
+  if (!cr_) {
+    ++copies_;
+    InvalidateDevice(target);
+    return true;
+  }
+  cairo_surface_t* image = ImageOf(surface);
+  if (!image) return false;
+  cairo_save(cr_);
+  cairo_rectangle(cr_, static_cast<double>(target.left), static_cast<double>(target.top),
+                  static_cast<double>(target.Width()), static_cast<double>(target.Height()));
+  cairo_clip(cr_);
+  cairo_translate(cr_, static_cast<double>(dest.left), static_cast<double>(dest.top));
+  cairo_scale(cr_, static_cast<double>(dest.Width()) / static_cast<double>(source.Width()),
+              static_cast<double>(dest.Height()) / static_cast<double>(source.Height()));
+  cairo_set_source_surface(cr_, image, -static_cast<double>(source.left), -static_cast<double>(source.top));
+  cairo_pattern_t* pattern = cairo_get_source(cr_);
+  // GOOD filters a reduction by averaging the source pixels each window
+  // pixel covers (pixman's box convolution), as a halftone blit does.
+  cairo_pattern_set_filter(pattern, filter_ == ScaleFilter::Nearest ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_GOOD);
+  // The edge pixels continue beyond the picture instead of fading out.
+  cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
+  cairo_set_operator(cr_, CAIRO_OPERATOR_SOURCE);
+  cairo_paint(cr_);
+  cairo_restore(cr_);
+  cairo_surface_destroy(image);
+  return true;
+}
+
+void ViewerWidget::DrawDashedOutline(Rect area) {
+  if (!cr_) {
+    InvalidateDevice(area);
+    return;
+  }
+  cairo_save(cr_);
+  const double dashes[] = {6.0, 2.0};
+  cairo_set_dash(cr_, dashes, 2, 0);
+  cairo_set_line_width(cr_, 1.0);
+  cairo_set_source_rgb(cr_, 0, 0, 0);
+  cairo_rectangle(cr_, static_cast<double>(area.left) + 0.5, static_cast<double>(area.top) + 0.5,
+                  static_cast<double>(area.Width()) - 1.0, static_cast<double>(area.Height()) - 1.0);
+  cairo_stroke(cr_);
+  cairo_restore(cr_);
+}
+
+void ViewerWidget::Invalidate() { gtk_widget_queue_draw(area_); }
+
+void ViewerWidget::SetBackground(TColor colour) {
+  const Colour value = DefaultColourValue(colour);
+  background_[0] = (value & 0xFF) / 255.0;
+  background_[1] = ((value >> 8) & 0xFF) / 255.0;
+  background_[2] = ((value >> 16) & 0xFF) / 255.0;
+  Invalidate();
+}
+
+void ViewerWidget::SetCursorShape(int cursor) {
+  cursor_ = cursor;
+  GdkWindow* window = gtk_widget_get_window(area_);
+  if (!window) return;  // applied when the widget is realised
+  GdkCursor* shape = cursor == -3 ? gdk_cursor_new_from_name(gdk_window_get_display(window), "crosshair") : nullptr;
+  gdk_window_set_cursor(window, shape);
+  if (shape) g_object_unref(shape);
+}
+
+// ---- Focus and state ----
+
+void ViewerWidget::SetFocus() { gtk_widget_grab_focus(area_); }
+
+bool ViewerWidget::Focused() const { return gtk_widget_has_focus(area_); }
+
+void ViewerWidget::SetEnabled(bool enabled) { gtk_widget_set_sensitive(grid_, enabled); }
+
+bool ViewerWidget::Enabled() const { return gtk_widget_get_sensitive(grid_); }
+
+void ViewerWidget::SetVisible(bool visible) { gtk_widget_set_visible(grid_, visible); }
+
+bool ViewerWidget::Visible() const { return gtk_widget_get_visible(grid_); }
+
+gboolean ViewerWidget::OnFocus(GtkWidget*, GdkEventFocus* event, gpointer data) {
+  auto* self = static_cast<ViewerWidget*>(data);
+  if (!event->in) self->ReleaseHeldKeys();
+  WindowMessage focus = WindowMessage::Of(event->in ? WindowMessageKind::SetFocus : WindowMessageKind::KillFocus);
+  self->Deliver(focus);
+  return FALSE;
+}
+
+KeyboardState ViewerWidget::KeyState() const {
+  GdkKeymap* keymap = gdk_keymap_get_for_display(gtk_widget_get_display(area_));
+  const guint state = haveEventState_ ? eventState_ : gdk_keymap_get_modifier_state(keymap);
+  KeyboardState k;
+  k.shift = (state & GDK_SHIFT_MASK) != 0;
+  k.leftShift = leftShift_ && k.shift;
+  k.control = (state & GDK_CONTROL_MASK) != 0;
+  k.alt = (state & GDK_MOD1_MASK) != 0;
+  k.capsLock = gdk_keymap_get_caps_lock_state(keymap);
+  return k;
+}
+
+// ---- Keys ----
+
+gboolean ViewerWidget::OnKey(GtkWidget*, GdkEventKey* event, gpointer data) {
+  static_cast<ViewerWidget*>(data)->HandleKey(event, event->type == GDK_KEY_PRESS);
+  // Every key belongs to the remote desktop: Tab and the arrows do not move
+  // the focus, F10 opens no menu.
+  return TRUE;
+}
+
+void ViewerWidget::HandleKey(GdkEventKey* event, bool down) {
+  GdkKeymap* keymap = gdk_keymap_get_for_display(gtk_widget_get_display(area_));
+  PressedKey key;
+  bool deliver = true;
+  auto held = pressed_.find(event->hardware_keycode);
+  if (!down && held != pressed_.end()) {
+    key = held->second;
+    pressed_.erase(held);
+  } else {
+    guint base = 0, level = 0;
+    gdk_keymap_translate_keyboard_state(keymap, event->hardware_keycode, static_cast<GdkModifierType>(0),
+                                        event->group, &base, nullptr, nullptr, nullptr);
+    gdk_keymap_translate_keyboard_state(keymap, event->hardware_keycode,
+                                        static_cast<GdkModifierType>(event->state & (GDK_SHIFT_MASK | GDK_LOCK_MASK)),
+                                        event->group, &level, nullptr, nullptr, nullptr);
+    const KeyTranslation t = TranslateKey(base, level, event->keyval);
+    deliver = t.deliver;
+    key = {t.virtualKey, t.keysym};
+    if (down && deliver) pressed_[event->hardware_keycode] = key;
+    if (!down && !deliver) return;
+  }
+  if (!deliver) return;
+
+  // GetKeyState answers after the key's own change: a Shift key down is
+  // down while its own message is handled.
+  guint state = event->state;
+  const bool isShift = event->keyval == GDK_KEY_Shift_L || event->keyval == GDK_KEY_Shift_R;
+  if (event->keyval == GDK_KEY_Shift_L) leftShift_ = down;
+  if (isShift) state = down ? (state | GDK_SHIFT_MASK) : (leftShift_ ? state : (state & ~GDK_SHIFT_MASK));
+  if (key.virtualKey == 0x11) state = down ? (state | GDK_CONTROL_MASK) : (state & ~GDK_CONTROL_MASK);
+  if (key.virtualKey == 0x12) state = down ? (state | GDK_MOD1_MASK) : (state & ~GDK_MOD1_MASK);
+  // Alt held (without Ctrl) or F10 makes a system key, as on Windows.
+  const bool alt = (state & GDK_MOD1_MASK) != 0, ctrl = (state & GDK_CONTROL_MASK) != 0;
+  const bool system = (alt && !ctrl) || key.virtualKey == 0x79;
+
+  eventState_ = state;
+  haveEventState_ = true;
+  WindowMessage m = WindowMessage::Key(down, key.virtualKey, system);
+  m.keysym = key.keysym;
+  Deliver(m);
+  if (down) {
+    // The character the key typed, for the host's key-press event.
+    gunichar c = gdk_keyval_to_unicode(event->keyval);
+    if (ctrl && c >= 'a' && c <= 'z') c = c - 'a' + 1;
+    if (ctrl && c >= 'A' && c <= 'Z') c = c - 'A' + 1;
+    if (c > 0 && c < 256) {
+      WindowMessage ch = WindowMessage::Character(static_cast<std::uint8_t>(c));
+      Deliver(ch);
+    }
+  }
+  haveEventState_ = false;
+}
+
+void ViewerWidget::ReleaseHeldKeys() {
+  // Keys still down when the focus leaves would stay down on the server:
+  // they are released here, as their own releases would have.
+  auto held = std::move(pressed_);
+  pressed_.clear();
+  for (const auto& [code, key] : held) {
+    WindowMessage m = WindowMessage::Key(false, key.virtualKey);
+    m.keysym = key.keysym;
+    Deliver(m);
+  }
+  leftShift_ = false;
+}
+
+// ---- Mouse ----
+
+std::uint32_t ViewerWidget::MouseFlags(guint state) const {
+  std::uint32_t flags = 0;
+  if (state & GDK_BUTTON1_MASK) flags |= kMkLButton;
+  if (state & GDK_BUTTON2_MASK) flags |= kMkMButton;
+  if (state & GDK_BUTTON3_MASK) flags |= kMkRButton;
+  if (state & GDK_SHIFT_MASK) flags |= kMkShift;
+  if (state & GDK_CONTROL_MASK) flags |= kMkControl;
+  return flags;
+}
+
+gboolean ViewerWidget::OnButton(GtkWidget*, GdkEventButton* event, gpointer data) {
+  auto* self = static_cast<ViewerWidget*>(data);
+  // GDK reports a double click as a second press followed by an extra
+  // event; only the presses and releases themselves are delivered.
+  if (event->type != GDK_BUTTON_PRESS && event->type != GDK_BUTTON_RELEASE) return TRUE;
+  MouseButtonKind button;
+  std::uint32_t flag;
+  switch (event->button) {
+    case 1: button = MouseButtonKind::Left, flag = kMkLButton; break;
+    case 2: button = MouseButtonKind::Middle, flag = kMkMButton; break;
+    case 3: button = MouseButtonKind::Right, flag = kMkRButton; break;
+    default: return FALSE;
+  }
+  const bool down = event->type == GDK_BUTTON_PRESS;
+  // The state is the one before the event: the flags are the one after.
+  std::uint32_t flags = self->MouseFlags(event->state);
+  flags = down ? (flags | flag) : (flags & ~flag);
+  const int s = self->Scale();
+  WindowMessage m = WindowMessage::Mouse(down ? WindowMessageKind::ButtonDown : WindowMessageKind::ButtonUp,
+                                         static_cast<std::int32_t>(std::floor(event->x * s)),
+                                         static_cast<std::int32_t>(std::floor(event->y * s)), flags, button);
+  self->Deliver(m);
+  return TRUE;
+}
+
+gboolean ViewerWidget::OnMotion(GtkWidget*, GdkEventMotion* event, gpointer data) {
+  auto* self = static_cast<ViewerWidget*>(data);
+  const int s = self->Scale();
+  WindowMessage m = WindowMessage::Mouse(WindowMessageKind::MouseMove,
+                                         static_cast<std::int32_t>(std::floor(event->x * s)),
+                                         static_cast<std::int32_t>(std::floor(event->y * s)),
+                                         self->MouseFlags(event->state));
+  self->Deliver(m);
+  return TRUE;
+}
+
+gboolean ViewerWidget::OnScroll(GtkWidget*, GdkEventScroll* event, gpointer data) {
+  auto* self = static_cast<ViewerWidget*>(data);
+  int delta = 0;
+  bool horizontal = false;
+  switch (event->direction) {
+    case GDK_SCROLL_UP: delta = kWheelDelta; break;
+    case GDK_SCROLL_DOWN: delta = -kWheelDelta; break;
+    case GDK_SCROLL_LEFT: delta = -kWheelDelta, horizontal = true; break;
+    case GDK_SCROLL_RIGHT: delta = kWheelDelta, horizontal = true; break;
+    default: return FALSE;
+  }
+  const int s = self->Scale();
+  WindowMessage m = WindowMessage::WheelTurn(delta, static_cast<std::int32_t>(std::floor(event->x * s)),
+                                             static_cast<std::int32_t>(std::floor(event->y * s)),
+                                             self->MouseFlags(event->state), horizontal);
+  self->Deliver(m);
+  return TRUE;
+}
+
+}  // namespace telorus::platform::gtk

@@ -1,0 +1,154 @@
+// The GTK widget on a real X display against TigerVNC's Xvnc: what the X
+// server holds for the viewer's window equals the server's screen, one to
+// one and scrolled; a stretched picture equals a nearest-neighbour reference
+// exactly and a box-filtered one within a tolerance; the scroll bars show
+// exactly when AutoScroll is set and the picture is larger than the window.
+#include <cmath>
+
+#include "gtk/gtk_fixture.h"
+#include "platform/scale.h"
+
+namespace telorus::test {
+namespace {
+
+using namespace std::chrono_literals;
+using platform::ScrollBarKind;
+
+constexpr int kFrameW = 640, kFrameH = 480;
+
+struct Server {
+  Server() : xvnc(kFrameW, kFrameH, 24) {
+    if (xvnc.Ok()) PaintTestPicture(xvnc.Display(), kFrameW, kFrameH);
+  }
+  XvncServer xvnc;
+};
+
+TEST(GtkDisplay, OneToOneAndScrolledTheWindowEqualsTheServersScreen) {
+  Server server;
+  ASSERT_TRUE(server.xvnc.Ok()) << server.xvnc.Problem();
+  const ScreenImage screen = CaptureScreen(server.xvnc.Display());
+  WindowedViewer w(400, 300);
+  w.viewer.SetAutoScroll(true);
+  w.Connect(server.xvnc.Port());
+  ASSERT_TRUE(w.WaitFirstUpdate()) << w.error;
+  ASSERT_TRUE(w.window.ScrollBarShown(ScrollBarKind::Horizontal));
+  const int cw = w.window.ClientWidth(), ch = w.window.ClientHeight();
+  ASSERT_LT(cw, 400);
+  ASSERT_LT(ch, 300);
+  auto shifted = [&](int dx, int dy) {
+    return [&, dx, dy](const ScreenImage& image) {
+      return CountDifferences(image, cw, ch, [&](int x, int y) { return screen.At(x + dx, y + dy); });
+    };
+  };
+  EXPECT_EQ(w.MatchWindow(shifted(0, 0)), 0u);
+  // The host moves the view: the bars follow and the picture with them.
+  w.viewer.SetxPosition(150);
+  w.viewer.SetyPosition(100);
+  EXPECT_EQ(w.window.ScrollBar(ScrollBarKind::Horizontal).position, 150);
+  EXPECT_EQ(w.MatchWindow(shifted(150, 100)), 0u);
+  // The user drags a bar: its position is the view offset.
+  GtkWidget* hbar = gtk_grid_get_child_at(GTK_GRID(w.window.Widget()), 0, 1);
+  gtk_range_set_value(GTK_RANGE(hbar), 40);
+  EXPECT_EQ(w.MatchWindow(shifted(40, 100)), 0u);
+}
+
+TEST(GtkDisplay, BeyondThePictureTheWindowShowsItsBackground) {
+  Server server;
+  ASSERT_TRUE(server.xvnc.Ok()) << server.xvnc.Problem();
+  const ScreenImage screen = CaptureScreen(server.xvnc.Display());
+  WindowedViewer w(700, 520);
+  w.viewer.SetColor(0x00336699);  // a colour value: red in the low byte
+  w.Connect(server.xvnc.Port());
+  ASSERT_TRUE(w.WaitFirstUpdate()) << w.error;
+  EXPECT_EQ(w.MatchWindow([&](const ScreenImage& image) {
+    return CountDifferences(image, 700, 520, [&](int x, int y) {
+      return x < kFrameW && y < kFrameH ? screen.At(x, y) : 0x336699u;
+    });
+  }),
+            0u);
+}
+
+// The window pixel (x, y) of a picture scaled by 4/5 takes the source pixel
+// under its centre.
+std::uint32_t NearestReference(const ScreenImage& screen, int x, int y) {
+  return screen.At(static_cast<int>(std::floor((x + 0.5) * 5 / 4)), static_cast<int>(std::floor((y + 0.5) * 5 / 4)));
+}
+
+TEST(GtkDisplay, StretchedNearestIsExactAndSmoothIsCloseToABoxFilter) {
+  Server server;
+  ASSERT_TRUE(server.xvnc.Ok()) << server.xvnc.Problem();
+  const ScreenImage screen = CaptureScreen(server.xvnc.Display());
+  // 640 x 480 onto 512 x 384: blocks of five pixels become four.
+  WindowedViewer w(512, 384);
+  w.viewer.SetAutoScroll(true);
+  w.viewer.SetStretch(true);
+  w.window.SetScaleFilter(platform::gtk::ScaleFilter::Nearest);
+  w.Connect(server.xvnc.Port());
+  ASSERT_TRUE(w.WaitFirstUpdate()) << w.error;
+  EXPECT_FALSE(w.window.ScrollBarShown(ScrollBarKind::Horizontal)) << "no bars on a stretched picture";
+  EXPECT_EQ(w.MatchWindow([&](const ScreenImage& image) {
+    return CountDifferences(image, 512, 384, [&](int x, int y) { return NearestReference(screen, x, y); });
+  }),
+            0u);
+
+  // Smooth: each window pixel near the average of the 1.25 x 1.25 source
+  // pixels it covers. Filters differ in their weights at sharp edges: the
+  // tolerance is 12 levels on every pixel but those of at most 3 % (edges
+  // and noise), and none may be off by more than 128.
+  platform::Surface source(kFrameW, kFrameH);
+  for (int y = 0; y < kFrameH; ++y)
+    for (int x = 0; x < kFrameW; ++x) source.SetPixel(x, y, screen.At(x, y));
+  platform::Surface box(512, 384);
+  platform::ScaleAreaAverage(source, {0, 0, kFrameW, kFrameH}, box.View(), {0, 0, 512, 384}, {0, 0, 512, 384});
+  w.window.SetScaleFilter(platform::gtk::ScaleFilter::Smooth);
+  std::size_t beyond12 = SIZE_MAX, beyond128 = SIZE_MAX, nearestMisses = 0;
+  w.MatchWindow([&](const ScreenImage& image) {
+    auto reference = [&](int x, int y) { return box.GetPixel(x, y); };
+    beyond12 = CountDifferences(image, 512, 384, reference, 12);
+    beyond128 = CountDifferences(image, 512, 384, reference, 128);
+    nearestMisses = CountDifferences(image, 512, 384, [&](int x, int y) { return NearestReference(screen, x, y); });
+    return beyond12 <= 512 * 384 * 3 / 100 && beyond128 == 0 && nearestMisses > 0 ? 0 : 1;
+  });
+  EXPECT_LE(beyond12, 512u * 384u * 3u / 100u);
+  EXPECT_EQ(beyond128, 0u);
+  EXPECT_GT(nearestMisses, 1000u) << "the smooth picture is filtered, not sampled";
+}
+
+TEST(GtkDisplay, ScrollBarsShowOnlyWithAutoScrollAndALargerPicture) {
+  Server server;
+  ASSERT_TRUE(server.xvnc.Ok()) << server.xvnc.Problem();
+  struct Case {
+    int width, height;
+    bool autoScroll, stretch;
+    bool horizontal, vertical;
+  };
+  const Case cases[] = {
+      {400, 300, false, false, false, false},  // larger picture, no AutoScroll
+      {400, 300, true, false, true, true},     // both axes larger
+      {700, 300, true, false, false, true},    // only taller than the window
+      {700, 560, true, false, false, false},   // the picture fits
+      {400, 300, true, true, false, false},    // stretched
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + (c.autoScroll ? " autoscroll" : "") +
+                 (c.stretch ? " stretch" : ""));
+    WindowedViewer w(c.width, c.height);
+    w.viewer.SetAutoScroll(c.autoScroll);
+    w.viewer.SetStretch(c.stretch);
+    w.Connect(server.xvnc.Port());
+    ASSERT_TRUE(w.WaitFirstUpdate()) << w.error;
+    PumpFor(100ms);
+    GtkWidget* hbar = gtk_grid_get_child_at(GTK_GRID(w.window.Widget()), 0, 1);
+    GtkWidget* vbar = gtk_grid_get_child_at(GTK_GRID(w.window.Widget()), 1, 0);
+    EXPECT_EQ(gtk_widget_get_mapped(hbar), c.horizontal);
+    EXPECT_EQ(gtk_widget_get_mapped(vbar), c.vertical);
+    // The drawing area is what is left beside the bars that show.
+    GtkAllocation area;
+    gtk_widget_get_allocation(w.window.DrawingArea(), &area);
+    EXPECT_EQ(area.width, w.window.ClientWidth());
+    EXPECT_EQ(area.height, w.window.ClientHeight());
+  }
+}
+
+}  // namespace
+}  // namespace telorus::test

@@ -1,0 +1,145 @@
+// Our message loop under GTK's: timers and records from other threads run
+// in gtk_main, a WaitForFlag and a Flush from inside a GTK signal handler
+// keep the session going, and clipboard text travels both ways between the
+// local CLIPBOARD (UTF-8, line feeds) and real servers (ISO-8859-1):
+// TigerVNC through its selections both ways, x11vnc's CUT_BUFFER0 from
+// the local side.
+#include <thread>
+
+#include "gtk/gtk_fixture.h"
+#include "platform/message_loop.h"
+#include "support/loop_check.h"
+
+namespace telorus::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(GtkLoop, TimersAndPostsFromAnotherThreadRunInGtkMain) {
+  {
+    platform::gtk::MessageLoopSource source;
+    int ticks = 0;
+    bool posted = false;
+    platform::Notifier notifier([&](const platform::Message& m) {
+      if (m.msg == platform::kTimerMessage) ++ticks;
+      if (m.msg == platform::kUserMessage + 1) posted = m.wParam == 42;
+      if (ticks >= 3 && posted) gtk_main_quit();
+    });
+    notifier.SetTimer(7, 10);
+    std::thread poster([&] {
+      std::this_thread::sleep_for(30ms);
+      notifier.Post(platform::kUserMessage + 1, 42, 0);
+    });
+    // A fail-safe: GTK's own timeout ends the run if ours never do.
+    const guint guard = g_timeout_add_seconds(10, [](gpointer) -> gboolean {
+      gtk_main_quit();
+      return G_SOURCE_REMOVE;
+    }, nullptr);
+    gtk_main();
+    poster.join();
+    EXPECT_GE(ticks, 3);
+    EXPECT_TRUE(posted);
+    g_source_remove(guard);
+  }
+  ExpectLoopClean();
+}
+
+TEST(GtkLoop, WaitForFlagAndFlushInsideAGtkHandlerKeepTheSessionRunning) {
+  XvncServer server(320, 240, 24);
+  ASSERT_TRUE(server.Ok()) << server.Problem();
+  RunWithDisplay(server.Display(), {"xsetroot", "-solid", "#204060"});
+  {
+    WindowedViewer w(320, 240);
+    w.Connect(server.Port());
+    ASSERT_TRUE(w.WaitFirstUpdate()) << w.error;
+
+    // The handler changes the server's screen, then waits for the update
+    // that shows it: the wait itself has to run the socket and the decoder.
+    bool arrived = false, gaveUp = false;
+    std::int32_t waited = -1;
+    const std::uint32_t kNewColour = 0x00C08040;  // #4080c0 as a colour value
+    GtkWidget* button = gtk_button_new();
+    g_object_ref_sink(button);
+    auto onClicked = [&] {
+      std::thread change([&] { RunWithDisplay(server.Display(), {"xsetroot", "-solid", "#4080c0"}); });
+      w.viewer.OnUpdateComplete = [&](TObject*) {
+        ++w.updates;
+        arrived = w.viewer.Framebuffer()->Surface().GetPixel(10, 10) == kNewColour;
+        if (!arrived) w.viewer.UpdateRequest();
+      };
+      platform::Notifier guard([&](const platform::Message&) { gaveUp = arrived = true; });
+      guard.SetTimer(1, 15000);
+      w.viewer.UpdateRequest();
+      w.viewer.Socket().Flush();
+      waited = w.viewer.Socket().WaitForFlag(arrived);
+      change.join();
+    };
+    using Handler = decltype(onClicked);
+    g_signal_connect(button, "clicked", G_CALLBACK(+[](GtkButton*, gpointer h) { (*static_cast<Handler*>(h))(); }),
+                     &onClicked);
+    gtk_button_clicked(GTK_BUTTON(button));
+    EXPECT_EQ(waited, 0);
+    EXPECT_FALSE(gaveUp) << "the update arrived inside the wait";
+    EXPECT_TRUE(w.viewer.IsSessionRunning());
+    // After the handler, GTK paints what the wait decoded.
+    EXPECT_EQ(w.MatchWindow([&](const ScreenImage& image) {
+      return CountDifferences(image, 320, 240, [&](int, int) { return kNewColour; });
+    }),
+              0u);
+    g_object_unref(button);
+  }
+  ExpectLoopClean();
+}
+
+// Clipboard tests: a session whose update timer polls the local clipboard.
+class GtkClipboard : public ::testing::Test {
+ protected:
+  void Start(WindowedViewer& w, std::uint16_t port) {
+    w.viewer.SetFrameUpdateDelay(50);
+    w.viewer.SetRequestFreames(true);
+    w.Connect(port);
+    ASSERT_TRUE(w.WaitFirstUpdate()) << w.error;
+  }
+  static void SetSelection(int display, const std::string& utf8) {
+    RunPumping(display, {"sh", "-c", "printf '%s' \"$0\" | xclip -i -selection clipboard >/dev/null 2>&1", utf8});
+  }
+  static std::string Selection(int display) {
+    return RunPumping(display, {"xclip", "-o", "-selection", "clipboard"});
+  }
+  // Polls `read` until it gives `expected` (the far side takes its time).
+  static std::string Await(const std::function<std::string()>& read, const std::string& expected) {
+    std::string got;
+    PumpUntil([&] { return (got = read()) == expected; }, 15s);
+    return got;
+  }
+};
+
+TEST_F(GtkClipboard, TigerVncBothWaysInLatin1WithLineFeeds) {
+  XvncServer server(320, 240, 24);
+  ASSERT_TRUE(server.Ok()) << server.Problem();
+  WindowedViewer w(320, 240);
+  Start(w, server.Port());
+  // Local to server: the euro sign is not in ISO-8859-1.
+  SetSelection(LocalDisplay(), "Grüße € café\nzwei");
+  EXPECT_EQ(Await([&] { return Selection(server.Display()); }, "Grüße ? café\nzwei"), "Grüße ? café\nzwei");
+  // Server to local: line feeds stay line feeds on the X side.
+  SetSelection(server.Display(), "naïve\nzeile 2");
+  EXPECT_EQ(Await([&] { return Selection(LocalDisplay()); }, "naïve\nzeile 2"), "naïve\nzeile 2");
+  // What came from the server is not sent back to it.
+  PumpFor(300ms);
+  EXPECT_EQ(Selection(server.Display()), "naïve\nzeile 2");
+}
+
+TEST_F(GtkClipboard, X11VncGetsTheLocalTextInItsCutBuffer) {
+  X11VncServer server(320, 240, 24);
+  ASSERT_TRUE(server.Ok()) << server.Problem();
+  WindowedViewer w(320, 240);
+  Start(w, server.Port());
+  auto cutBuffer = [&] { return RunPumping(server.Display(), {"xprop", "-root", "-notype", "CUT_BUFFER0"}); };
+  SetSelection(LocalDisplay(), "Straße");
+  // xprop shows the property's ISO-8859-1 bytes: ß is octal 337.
+  EXPECT_EQ(Await(cutBuffer, "CUT_BUFFER0 = \"Stra\\337e\"\n"), "CUT_BUFFER0 = \"Stra\\337e\"\n");
+}
+
+}  // namespace
+}  // namespace telorus::test
