@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the seed corpora of the fuzz targets under fuzz/corpus/<target>/.
+"""Generates the hand-made starting inputs of each fuzz target, one folder per target.
 
 Each seed is one small input in the target's own layout (see the comment at
 the top of each target): handshakes with and without a password, one
