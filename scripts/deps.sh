@@ -13,7 +13,7 @@ packages=(
   xvfb x11vnc tigervnc-standalone-server tigervnc-tools x11-apps x11-utils
   x11-xserver-utils xdotool xclip imagemagick xterm fonts-dejavu-core fontconfig
   # the GTK3 viewer, its keyboard-layout tests and TigerVNC's viewer for the benchmark
-  libgtk-3-dev x11-xkb-utils xkb-data tigervnc-viewer
+  libgtk-3-dev libpixman-1-dev x11-xkb-utils xkb-data tigervnc-viewer
   # SOCKS proxies
   dante-server microsocks libio-socket-socks-perl
   # the benchmark's baseline client

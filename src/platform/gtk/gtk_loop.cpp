@@ -1,6 +1,9 @@
 // Our message loop under GLib's: a GSource that polls the loop's wake
 // descriptor and its registered sockets, wakes for its next timer, and
 // hands out the waiting records when any of them is ready.
+#include <poll.h>
+
+#include <chrono>
 #include <vector>
 
 #include "platform/gtk/gtk_viewer.h"
@@ -8,6 +11,8 @@
 
 namespace telorus::platform::gtk {
 namespace {
+
+constexpr auto kBudget = std::chrono::milliseconds(4);
 
 struct LoopSource {
   GSource base;
@@ -39,11 +44,26 @@ gboolean Check(GSource* source) {
   return s->loop->WaitSet(s->scratch) == 0;
 }
 
+// Whether anything is ready for the loop right now, without waiting.
+bool Ready(LoopSource* s) {
+  if (s->loop->WaitSet(s->scratch) == 0) return true;
+  return poll(s->scratch->data(), static_cast<nfds_t>(s->scratch->size()), 0) > 0;
+}
+
 gboolean Dispatch(GSource* source, GSourceFunc, gpointer) {
-  if (Of(source)->loop->PumpSlice()) {
-    // A quit record ends GTK's loop as it ends ours.
-    if (gtk_main_level() > 0) gtk_main_quit();
-  }
+  LoopSource* s = Of(source);
+  // Slices follow one another while work is ready, for up to a few
+  // milliseconds: a stream that never pauses is read in long runs instead
+  // of one read per turn of GLib's loop, and GTK still gets its turn well
+  // within every display frame.
+  const auto until = std::chrono::steady_clock::now() + kBudget;
+  do {
+    if (s->loop->PumpSlice()) {
+      // A quit record ends GTK's loop as it ends ours.
+      if (gtk_main_level() > 0) gtk_main_quit();
+      break;
+    }
+  } while (std::chrono::steady_clock::now() < until && Ready(s));
   return G_SOURCE_CONTINUE;
 }
 

@@ -34,9 +34,10 @@ namespace telorus::platform::gtk {
 // Attaches the calling thread's message loop to GLib's default main
 // context for the object's lifetime: socket readiness, timers and posted
 // records are handled whenever GTK's loop runs (gtk_main, gtk_dialog_run,
-// any nested g_main_context_iteration). Each dispatch handles the records
-// waiting at that moment and then returns, so painting and input keep
-// their turn under a stream that never pauses. Our own PumpPending stays
+// any nested g_main_context_iteration). Each dispatch hands out the records
+// waiting at that moment, and goes on with the next ones while more work is
+// ready, for at most a few milliseconds, so painting and input keep their
+// turn under a stream that never pauses. Our own PumpPending stays
 // callable from inside any GTK callback.
 class MessageLoopSource {
  public:
@@ -134,6 +135,10 @@ class ViewerWidget : public Window {
   // positions and brings the adjustments up to date.
   void ApplyBars();
   void InvalidateDevice(Rect area);
+  // Notes that the paint under way put the picture on `area`.
+  void Cover(Rect area);
+  static void StrokeOutline(cairo_t* cr, Rect area);
+  bool ScaleInto(const Surface& surface, Rect source, Rect dest, Rect target, std::uint32_t* out) const;
   void HandleKey(GdkEventKey* event, bool down);
   void ReleaseHeldKeys();
   std::uint32_t MouseFlags(guint state) const;
@@ -144,11 +149,20 @@ class ViewerWidget : public Window {
   Bar vertical_;
   bool applying_ = false;
   cairo_t* cr_ = nullptr;  // set while the draw callback runs
+  // While it runs: where the picture went, and the outline to draw last.
+  cairo_region_t* covered_ = nullptr;
+  Rect outline_;
+  Rect paintExtents_;  // what the paint under way may change
+  std::vector<std::uint32_t> scaled_;  // the scaled part of a stretched paint
   double background_[3] = {0.94, 0.94, 0.94};
   int cursor_ = 0;
   ScaleFilter filter_ = ScaleFilter::Smooth;
   std::uint64_t paints_ = 0;
   std::uint64_t copies_ = 0;
+  // Per tile of the client area, the number of the paint it awaits.
+  std::vector<std::uint64_t> tiles_;
+  int tileColumns_ = 0;
+  int tileRows_ = 0;
   int lastWidth_ = -1;
   int lastHeight_ = -1;
   // The keyboard as the message being handled left it.

@@ -1,9 +1,13 @@
 // The viewer widget: a drawing area and two scroll bars in a grid. Copies to
-// the window invalidate; the draw callback erases the invalid region in the
-// background colour, then has the hook paint the picture, which cairo clips
-// to that region. Sizes, positions and drawing are in device pixels.
+// the window invalidate; the draw callback has the hook paint the picture,
+// which cairo clips to the invalid region, then fills only what the picture
+// left bare with the background colour, so each pixel of a frame is written
+// once. Sizes, positions and drawing are in device pixels.
+#include <pixman.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 #include "platform/gtk/gtk_keys.h"
 #include "platform/gtk/gtk_viewer.h"
@@ -12,6 +16,7 @@ namespace telorus::platform::gtk {
 namespace {
 
 constexpr int kLineStep = 16;  // pixels per click on a scroll bar arrow
+constexpr int kTile = 64;      // device pixels on a side of an invalidation tile
 
 // A cairo image over the surface's memory, which cairo reads in place (the
 // surface's 0x00RRGGBB words are cairo's RGB24). Null for memory cairo
@@ -205,24 +210,76 @@ gboolean ViewerWidget::OnDraw(GtkWidget*, cairo_t* cr, gpointer data) {
   cairo_save(cr);
   const double scale = self->Scale();
   cairo_scale(cr, 1.0 / scale, 1.0 / scale);  // device pixels from here on
-  cairo_set_source_rgb(cr, self->background_[0], self->background_[1], self->background_[2]);
-  cairo_paint(cr);
+  // The picture is drawn first and the background only where it did not
+  // reach (GTK shows the frame once it is complete).
+  double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+  cairo_clip_extents(cr, &x1, &y1, &x2, &y2);
+  self->paintExtents_ = Rect{static_cast<std::int64_t>(std::floor(x1)), static_cast<std::int64_t>(std::floor(y1)),
+                             static_cast<std::int64_t>(std::ceil(x2)), static_cast<std::int64_t>(std::ceil(y2))};
   self->cr_ = cr;
+  self->covered_ = cairo_region_create();
+  self->outline_ = Rect{};
   WindowMessage paint = WindowMessage::Of(WindowMessageKind::Paint);
   self->Deliver(paint);
   self->cr_ = nullptr;
+  const Rect& e = self->paintExtents_;
+  const cairo_rectangle_int_t extents{static_cast<int>(e.left), static_cast<int>(e.top),
+                                      static_cast<int>(e.Width()), static_cast<int>(e.Height())};
+  cairo_region_t* bare = cairo_region_create_rectangle(&extents);
+  cairo_region_subtract(bare, self->covered_);
+  cairo_region_destroy(self->covered_);
+  self->covered_ = nullptr;
+  for (int i = 0, n = cairo_region_num_rectangles(bare); i < n; ++i) {
+    cairo_rectangle_int_t r;
+    cairo_region_get_rectangle(bare, i, &r);
+    cairo_rectangle(cr, r.x, r.y, r.width, r.height);
+  }
+  cairo_region_destroy(bare);
+  cairo_set_source_rgb(cr, self->background_[0], self->background_[1], self->background_[2]);
+  cairo_fill(cr);
+  if (!self->outline_.Empty()) self->StrokeOutline(cr, self->outline_);
   cairo_restore(cr);
   return TRUE;
 }
 
+// Invalidation goes through a grid of tiles stamped with the paint that
+// will show them: a rectangle whose tiles are all awaiting that paint adds
+// nothing, so a thousand small rectangles between two frames cost GDK a
+// handful of region updates instead of a thousand.
 void ViewerWidget::InvalidateDevice(Rect area) {
-  const Rect visible = Intersect(area, {0, 0, ClientWidth(), ClientHeight()});
+  const int clientWidth = ClientWidth(), clientHeight = ClientHeight();
+  const Rect visible = Intersect(area, {0, 0, clientWidth, clientHeight});
   if (visible.Empty()) return;
+  const int columns = (clientWidth + kTile - 1) / kTile, rows = (clientHeight + kTile - 1) / kTile;
+  if (columns != tileColumns_ || rows != tileRows_) {
+    tileColumns_ = columns;
+    tileRows_ = rows;
+    tiles_.assign(static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows), 0);
+  }
+  const std::uint64_t next = paints_ + 1;
+  const int left = static_cast<int>(visible.left / kTile), right = static_cast<int>((visible.right - 1) / kTile);
+  const int top = static_cast<int>(visible.top / kTile), bottom = static_cast<int>((visible.bottom - 1) / kTile);
+  bool fresh = false;
+  for (int row = top; row <= bottom; ++row) {
+    std::uint64_t* stamp = &tiles_[static_cast<std::size_t>(row) * static_cast<std::size_t>(columns)];
+    for (int column = left; column <= right; ++column) {
+      if (stamp[column] != next) {
+        stamp[column] = next;
+        fresh = true;
+      }
+    }
+  }
+  if (!fresh) return;
+  // The whole tiles, so that what a later rectangle finds stamped is
+  // invalid indeed.
+  const Rect covered = Intersect({std::int64_t{left} * kTile, std::int64_t{top} * kTile,
+                                  std::int64_t{right + 1} * kTile, std::int64_t{bottom + 1} * kTile},
+                                 {0, 0, clientWidth, clientHeight});
   const std::int64_t s = Scale();
-  const std::int64_t left = visible.left / s, top = visible.top / s;
-  const std::int64_t right = (visible.right + s - 1) / s, bottom = (visible.bottom + s - 1) / s;
-  gtk_widget_queue_draw_area(area_, static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
-                             static_cast<int>(bottom - top));
+  const std::int64_t x0 = covered.left / s, y0 = covered.top / s;
+  const std::int64_t x1 = (covered.right + s - 1) / s, y1 = (covered.bottom + s - 1) / s;
+  gtk_widget_queue_draw_area(area_, static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1 - x0),
+                             static_cast<int>(y1 - y0));
 }
 
 bool ViewerWidget::CopyFromSurface(const Surface& surface, Rect source, std::int64_t destX, std::int64_t destY) {
@@ -238,6 +295,7 @@ bool ViewerWidget::CopyFromSurface(const Surface& surface, Rect source, std::int
   }
   cairo_surface_t* image = ImageOf(surface);
   if (!image) return false;
+  Cover(dest);
   cairo_save(cr_);
   cairo_rectangle(cr_, static_cast<double>(dest.left), static_cast<double>(dest.top),
                   static_cast<double>(dest.Width()), static_cast<double>(dest.Height()));
@@ -253,29 +311,32 @@ bool ViewerWidget::CopyFromSurface(const Surface& surface, Rect source, std::int
 
 bool ViewerWidget::StretchFromSurface(const Surface& surface, Rect source, Rect dest, Rect clip) {
   if (source.Empty() || dest.Empty()) return true;
-  const Rect target = Intersect(dest, clip);
+  Rect target = Intersect(dest, clip);
   if (target.Empty()) return true;
   if (!cr_) {
     ++copies_;
     InvalidateDevice(target);
     return true;
   }
-  cairo_surface_t* image = ImageOf(surface);
-  if (!image) return false;
+  // Only what this paint can show is scaled.
+  target = Intersect(target, paintExtents_);
+  if (target.Empty()) return true;
+  if (surface.Width() <= 0 || surface.Height() <= 0 || surface.Stride() <= 0 || surface.Stride() % 4 != 0)
+    return false;
+  const int width = static_cast<int>(target.Width()), height = static_cast<int>(target.Height());
+  scaled_.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+  if (!ScaleInto(surface, source, dest, target, scaled_.data())) return false;
+  cairo_surface_t* image = cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(scaled_.data()),
+                                                               CAIRO_FORMAT_RGB24, width, height, width * 4);
+  if (cairo_surface_status(image) != CAIRO_STATUS_SUCCESS) {
+    cairo_surface_destroy(image);
+    return false;
+  }
+  Cover(target);
   cairo_save(cr_);
-  cairo_rectangle(cr_, static_cast<double>(target.left), static_cast<double>(target.top),
-                  static_cast<double>(target.Width()), static_cast<double>(target.Height()));
+  cairo_rectangle(cr_, static_cast<double>(target.left), static_cast<double>(target.top), width, height);
   cairo_clip(cr_);
-  cairo_translate(cr_, static_cast<double>(dest.left), static_cast<double>(dest.top));
-  cairo_scale(cr_, static_cast<double>(dest.Width()) / static_cast<double>(source.Width()),
-              static_cast<double>(dest.Height()) / static_cast<double>(source.Height()));
-  cairo_set_source_surface(cr_, image, -static_cast<double>(source.left), -static_cast<double>(source.top));
-  cairo_pattern_t* pattern = cairo_get_source(cr_);
-  // GOOD filters a reduction by averaging the source pixels each window
-  // pixel covers (pixman's box convolution), as a halftone blit does.
-  cairo_pattern_set_filter(pattern, filter_ == ScaleFilter::Nearest ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_GOOD);
-  // The edge pixels continue beyond the picture instead of fading out.
-  cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
+  cairo_set_source_surface(cr_, image, static_cast<double>(target.left), static_cast<double>(target.top));
   cairo_set_operator(cr_, CAIRO_OPERATOR_SOURCE);
   cairo_paint(cr_);
   cairo_restore(cr_);
@@ -283,20 +344,86 @@ bool ViewerWidget::StretchFromSurface(const Surface& surface, Rect source, Rect 
   return true;
 }
 
+// Scales the part of `source` that lands on `target` (inside `dest`) into
+// `out`, a top-down image of target's size, with pixman. Smooth scaling
+// interpolates bilinearly down to half size, where every source pixel still
+// contributes, and averages the covered area beyond that (a box filter), so
+// that no detail is dropped at any reduction; nearest takes the pixel under
+// each centre. Edge pixels continue beyond the picture.
+bool ViewerWidget::ScaleInto(const Surface& surface, Rect source, Rect dest, Rect target, std::uint32_t* out) const {
+  const int width = static_cast<int>(target.Width()), height = static_cast<int>(target.Height());
+  auto* pixels = const_cast<std::uint32_t*>(surface.Pixels());
+  pixman_image_t* from = pixman_image_create_bits(PIXMAN_x8r8g8b8, surface.Width(), surface.Height(), pixels,
+                                                  static_cast<int>(surface.Stride()));
+  pixman_image_t* to = pixman_image_create_bits(PIXMAN_x8r8g8b8, width, height, out, width * 4);
+  if (!from || !to) {
+    if (from) pixman_image_unref(from);
+    if (to) pixman_image_unref(to);
+    return false;
+  }
+  // Source pixels per window pixel, and the map from a pixel of `out` to
+  // the framebuffer.
+  const double sx = static_cast<double>(source.Width()) / static_cast<double>(dest.Width());
+  const double sy = static_cast<double>(source.Height()) / static_cast<double>(dest.Height());
+  pixman_f_transform map;
+  pixman_f_transform_init_identity(&map);
+  map.m[0][0] = sx;
+  map.m[0][2] = sx * static_cast<double>(target.left - dest.left) + static_cast<double>(source.left);
+  map.m[1][1] = sy;
+  map.m[1][2] = sy * static_cast<double>(target.top - dest.top) + static_cast<double>(source.top);
+  pixman_transform fixed;
+  bool ok = pixman_transform_from_pixman_f_transform(&fixed, &map) && pixman_image_set_transform(from, &fixed);
+  if (ok) {
+    if (filter_ == ScaleFilter::Nearest) {
+      ok = pixman_image_set_filter(from, PIXMAN_FILTER_NEAREST, nullptr, 0);
+    } else if (sx <= 2.0 && sy <= 2.0) {
+      ok = pixman_image_set_filter(from, PIXMAN_FILTER_BILINEAR, nullptr, 0);
+    } else {
+      int count = 0;
+      pixman_fixed_t* box = pixman_filter_create_separable_convolution(
+          &count, pixman_double_to_fixed(std::max(sx, 1.0)), pixman_double_to_fixed(std::max(sy, 1.0)),
+          PIXMAN_KERNEL_BOX, PIXMAN_KERNEL_BOX, PIXMAN_KERNEL_BOX, PIXMAN_KERNEL_BOX, 2, 2);
+      ok = box && pixman_image_set_filter(from, PIXMAN_FILTER_SEPARABLE_CONVOLUTION, box, count);
+      std::free(box);
+    }
+  }
+  if (ok) {
+    pixman_image_set_repeat(from, PIXMAN_REPEAT_PAD);
+    pixman_image_composite32(PIXMAN_OP_SRC, from, nullptr, to, 0, 0, 0, 0, 0, 0, width, height);
+  }
+  pixman_image_unref(from);
+  pixman_image_unref(to);
+  return ok;
+}
+
+void ViewerWidget::Cover(Rect area) {
+  // Areas beyond int range are clipped by cairo anyway: only what the
+  // window shows matters here.
+  const Rect shown = Intersect(area, {0, 0, ClientWidth(), ClientHeight()});
+  if (shown.Empty() || !covered_) return;
+  const cairo_rectangle_int_t r{static_cast<int>(shown.left), static_cast<int>(shown.top),
+                                static_cast<int>(shown.Width()), static_cast<int>(shown.Height())};
+  cairo_region_union_rectangle(covered_, &r);
+}
+
 void ViewerWidget::DrawDashedOutline(Rect area) {
   if (!cr_) {
     InvalidateDevice(area);
     return;
   }
-  cairo_save(cr_);
+  outline_ = area;  // drawn over the background once that is in
+}
+
+void ViewerWidget::StrokeOutline(cairo_t* cr, Rect area) {
+  cairo_save(cr);
   const double dashes[] = {6.0, 2.0};
-  cairo_set_dash(cr_, dashes, 2, 0);
-  cairo_set_line_width(cr_, 1.0);
-  cairo_set_source_rgb(cr_, 0, 0, 0);
-  cairo_rectangle(cr_, static_cast<double>(area.left) + 0.5, static_cast<double>(area.top) + 0.5,
+  cairo_set_dash(cr, dashes, 2, 0);
+  cairo_set_line_width(cr, 1.0);
+  cairo_set_source_rgb(cr, 0, 0, 0);
+  cairo_rectangle(cr, static_cast<double>(area.left) + 0.5, static_cast<double>(area.top) + 0.5,
                   static_cast<double>(area.Width()) - 1.0, static_cast<double>(area.Height()) - 1.0);
-  cairo_stroke(cr_);
-  cairo_restore(cr_);
+  cairo_stroke(cr);
+  cairo_restore(cr);
 }
 
 void ViewerWidget::Invalidate() { gtk_widget_queue_draw(area_); }
