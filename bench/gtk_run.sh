@@ -30,34 +30,11 @@ pids=()
 cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$work"; }
 trap cleanup EXIT
 
-server_display=:$((200 + RANDOM % 300))
+source bench/desktop_server.sh
 client_display=:$((550 + RANDOM % 300))
-Xvfb "$server_display" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
 Xvfb "$client_display" -screen 0 2000x1200x24 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
-sleep 1
-convert -font DejaVu-Sans -size 1920x1080 gradient:'#203050-#6080b0' \
-  -fill '#f0f0f0' -draw 'rectangle 80,80 1100,760' \
-  -fill '#d0d8e0' -draw 'rectangle 80,80 1100,110' \
-  -fill black -pointsize 18 -draw "text 100,150 'Telorus benchmark: a window with some text in it'" \
-  -draw "text 100,180 'The quick brown fox jumps over the lazy dog 0123456789'" \
-  \( -size 600x400 plasma:fractal -seed 7 \) -geometry +1200+500 -composite \
-  "$work/desktop.png"
-DISPLAY=$server_display display -window root "$work/desktop.png" >/dev/null 2>&1 &
-pids+=($!)
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-x11vnc -display "$server_display" -rfbport "$port" -listen 127.0.0.1 -rfbportv6 -1 -forever -shared -nocursor \
-  -noxrecord -nopw -quiet >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/"$port") 2>/dev/null && break; sleep 0.1; done
-sleep 2
-
-client_cpu=() server_cpu=()
-if command -v taskset >/dev/null && [ "$(nproc)" -ge 2 ]; then
-  client_cpu=(taskset -c 0) server_cpu=(taskset -c 1)
-fi
-median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+start_desktop_server :$((200 + RANDOM % 300))
 
 # Updates per second of one client against a fresh replay server, timed on
 # the replay side. The client's own output goes to $work/client.out.

@@ -26,36 +26,8 @@ pids=()
 cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$work"; }
 trap cleanup EXIT
 
-display=:$((200 + RANDOM % 300))
-Xvfb "$display" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-sleep 1
-# A desktop-like picture: gradients, flat panels, text and a photo-like area.
-convert -font DejaVu-Sans -size 1920x1080 gradient:'#203050-#6080b0' \
-  -fill '#f0f0f0' -draw 'rectangle 80,80 1100,760' \
-  -fill '#d0d8e0' -draw 'rectangle 80,80 1100,110' \
-  -fill black -pointsize 18 -draw "text 100,150 'Telorus benchmark: a window with some text in it'" \
-  -draw "text 100,180 'The quick brown fox jumps over the lazy dog 0123456789'" \
-  \( -size 600x400 plasma:fractal -seed 7 \) -geometry +1200+500 -composite \
-  "$work/desktop.png"
-DISPLAY=$display display -window root "$work/desktop.png" >/dev/null 2>&1 &
-pids+=($!)
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])' 2>/dev/null || echo 5977)
-x11vnc -display "$display" -rfbport "$port" -listen 127.0.0.1 -rfbportv6 -1 -forever -shared -nocursor \
-  -noxrecord -nopw -quiet >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/"$port") 2>/dev/null && break; sleep 0.1; done
-sleep 2
-
-# Both clients run on the same processor and the replay server on another,
-# when there are two: processors of a virtual machine can differ in speed,
-# and a comparison is only fair under the same placement.
-client_cpu=() server_cpu=()
-if command -v taskset >/dev/null && [ "$(nproc)" -ge 2 ]; then
-  client_cpu=(taskset -c 0) server_cpu=(taskset -c 1)
-fi
-
-median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+source bench/desktop_server.sh
+start_desktop_server :$((200 + RANDOM % 300))
 
 # fps of one client run against a fresh replay server.
 run_client() { # recording repeat extra-args client...

@@ -12,12 +12,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "update_timing.h"
 #include "platform/headless/headless_window.h"
 #include "platform/message_loop.h"
 #include "viewer/Telorus.h"
 
 using namespace telorus;
-using Clock = std::chrono::steady_clock;
 
 int main(int argc, char** argv) {
   if (argc < 3) {
@@ -47,24 +47,11 @@ int main(int argc, char** argv) {
   if (chunk > 0) v.SetReceiveChunk(chunk);
   v.SetServer("127.0.0.1");
   v.SetPort(port);
-  int frames = 0;
-  bool closed = false;
-  Clock::time_point first{}, last{};
-  bool started = false;
-  v.OnConnectClose = [&](TObject*) { closed = true; };
-  v.OnUpdateComplete = [&](TObject*) {
-    ++frames;
-    last = Clock::now();
-  };
-  v.OnConnected = [&](TObject*) {
-    first = Clock::now();
-    started = true;
-  };
+  bench::UpdateTiming timing;
+  timing.Attach(v);
   v.Connect();
-  platform::RunUntil([&] { return frames >= want || closed; }, std::chrono::seconds(120));
-  if (!started) first = last;
-  double seconds = std::chrono::duration<double>(last - first).count();
-  std::printf("%d %.6f\n", frames, seconds);
+  platform::RunUntil([&] { return timing.frames >= want || timing.closed; }, std::chrono::seconds(120));
+  std::printf("%d %.6f\n", timing.frames, timing.Seconds());
   v.DisConnect();
-  return frames >= want ? 0 : 1;
+  return timing.frames >= want ? 0 : 1;
 }

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "update_timing.h"
 #include "platform/gtk/gtk_viewer.h"
 #include "viewer/Telorus.h"
 
@@ -69,35 +70,24 @@ int main(int argc, char** argv) {
 
   v.SetServer("127.0.0.1");
   v.SetPort(port);
-  int frames = 0;
-  bool closed = false, started = false;
-  Clock::time_point first{}, last{};
   std::uint64_t paintsAtStart = 0, clockAtStart = 0, copiesAtStart = 0;
-  v.OnConnectClose = [&](TObject*) { closed = true; };
-  v.OnUpdateComplete = [&](TObject*) {
-    ++frames;
-    last = Clock::now();
-  };
-  v.OnConnected = [&](TObject*) {
-    first = Clock::now();
-    started = true;
+  bench::UpdateTiming timing;
+  timing.Attach(v, [&] {
     paintsAtStart = window.Paints();
     clockAtStart = clockFrames;
     copiesAtStart = window.Copies();
-  };
+  });
   v.Connect();
   const auto deadline = Clock::now() + std::chrono::seconds(120);
-  while (frames < want && !closed && Clock::now() < deadline) gtk_main_iteration_do(TRUE);
-  if (!started) first = last;
+  while (timing.frames < want && !timing.closed && Clock::now() < deadline) gtk_main_iteration_do(TRUE);
   // The frame that shows the last update.
   const auto settle = Clock::now() + std::chrono::milliseconds(100);
   while (Clock::now() < settle) gtk_main_iteration_do(FALSE);
-  const double seconds = std::chrono::duration<double>(last - first).count();
-  std::printf("%d %.6f %llu %llu %llu\n", frames, seconds,
+  std::printf("%d %.6f %llu %llu %llu\n", timing.frames, timing.Seconds(),
               static_cast<unsigned long long>(window.Copies() - copiesAtStart),
               static_cast<unsigned long long>(window.Paints() - paintsAtStart),
               static_cast<unsigned long long>(clockFrames - clockAtStart));
   v.DisConnect();
   gtk_widget_destroy(top);
-  return frames >= want ? 0 : 1;
+  return timing.frames >= want ? 0 : 1;
 }

@@ -27,17 +27,6 @@ int Usage(const char* problem) {
   return 2;
 }
 
-bool ParseCodec(const std::string& name, TVNCCodec* codec) {
-  static const std::pair<const char*, TVNCCodec> kCodecs[] = {
-      {"raw", vncRAW}, {"copyrect", vncCopyRect}, {"rre", vncRRE}, {"corre", vncCoRRE}, {"hextile", vncHextile}};
-  for (const auto& [n, c] : kCodecs)
-    if (name == n) {
-      *codec = c;
-      return true;
-    }
-  return false;
-}
-
 bool ParseCount(const std::string& text, long min, long max, long* out) {
   char* end = nullptr;
   long v = std::strtol(text.c_str(), &end, 10);
@@ -66,7 +55,7 @@ int main(int argc, char** argv) {
       password = v;
     } else if (a == "--codec") {
       const char* v = value("--codec");
-      if (!v || !ParseCodec(v, &codec)) return Usage("--codec takes raw, copyrect, rre, corre or hextile");
+      if (!v || !CodecFromName(v, &codec)) return Usage("--codec takes raw, copyrect, rre, corre or hextile");
     } else if (a == "--8bit") {
       eightBit = true;
     } else if (a == "--updates") {

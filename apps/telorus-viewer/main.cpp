@@ -61,17 +61,6 @@ int Usage(const std::string& problem) {
   return 2;
 }
 
-bool ParseCodec(const std::string& name, TVNCCodec* codec) {
-  static const std::pair<const char*, TVNCCodec> kCodecs[] = {
-      {"raw", vncRAW}, {"copyrect", vncCopyRect}, {"rre", vncRRE}, {"corre", vncCoRRE}, {"hextile", vncHextile}};
-  for (const auto& [n, c] : kCodecs)
-    if (name == n) {
-      *codec = c;
-      return true;
-    }
-  return false;
-}
-
 // 0 parsed, 1 --help, 2 a problem (printed).
 int ParseArguments(int argc, char** argv, Options* o) {
   std::string target;
@@ -85,7 +74,7 @@ int ParseArguments(int argc, char** argv, Options* o) {
       o->password = argv[++i];
       o->passwordGiven = true;
     } else if (a == "--codec") {
-      if (i + 1 >= argc || !ParseCodec(argv[++i], &o->codec))
+      if (i + 1 >= argc || !CodecFromName(argv[++i], &o->codec))
         return Usage("--codec takes raw, copyrect, rre, corre or hextile");
     } else if (a == "--stretch") {
       o->stretch = true;

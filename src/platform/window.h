@@ -175,6 +175,11 @@ class Window {
   // Outlines `area` with a dashed pen and draws nothing inside it (how a
   // control shows itself in a form designer).
   virtual void DrawDashedOutline(Rect area) = 0;
+  // A black width x height surface in the memory this window copies from
+  // fastest (a bitmap of the windowing system, memory it shares with the
+  // display server); by default the platform's bitmap surface. Throws
+  // std::bad_alloc when it cannot be had.
+  virtual Surface CreateSurface(int width, int height) { return CreateBitmapSurface(width, height); }
 
   // The whole client area is to be repainted: a paint message follows.
   virtual void Invalidate() = 0;

@@ -5,6 +5,7 @@
 #include "viewer/Telorus.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "socket/Resolve.h"
 #include "viewer/big_endian.h"
@@ -23,6 +24,17 @@ std::int32_t EncodingOf(TVNCCodec codec) {
     case vncHextile: return 5;
   }
   return 5;
+}
+
+bool CodecFromName(std::string_view name, TVNCCodec* codec) {
+  static constexpr std::pair<std::string_view, TVNCCodec> kCodecs[] = {
+      {"raw", vncRAW}, {"copyrect", vncCopyRect}, {"rre", vncRRE}, {"corre", vncCoRRE}, {"hextile", vncHextile}};
+  for (const auto& [n, c] : kCodecs)
+    if (name == n) {
+      *codec = c;
+      return true;
+    }
+  return false;
 }
 
 // ---- TTimer ----

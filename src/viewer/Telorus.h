@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/message_loop.h"
 #include "platform/window.h"
@@ -68,6 +69,9 @@ using TMouseMoveEvent = std::function<void(TObject* Sender, TShiftState Shift, s
 
 // The RFB encoding number announced for each codec.
 std::int32_t EncodingOf(TVNCCodec codec);
+// The codec of a lower-case name as tools take it on their command lines
+// ("raw", "copyrect", "rre", "corre", "hextile"); false for any other name.
+bool CodecFromName(std::string_view name, TVNCCodec* codec);
 
 // A timer component: an interval in milliseconds, an enabled flag and a
 // handler called on the owning thread after each interval while enabled.

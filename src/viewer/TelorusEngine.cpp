@@ -147,7 +147,8 @@ bool TQuarneTelorus::StepServerInit() {
     return false;
   }
   FStatus = VNCHostName;
-  FFrameBitmap = FrameBitmap::Create(FFrameWidth, FFrameHeight, problem);
+  FFrameBitmap = FrameBitmap::Create(FFrameWidth, FFrameHeight, problem,
+                                     [this](int w, int h) { return FWindow.CreateSurface(w, h); });
   if (!FFrameBitmap) {
     Fail("Framebuffer Not Created! " + problem);
     return false;

@@ -6,7 +6,8 @@
 
 namespace telorus::viewer {
 
-std::unique_ptr<FrameBitmap> FrameBitmap::Create(int width, int height, std::string& error) {
+std::unique_ptr<FrameBitmap> FrameBitmap::Create(int width, int height, std::string& error,
+                                                 const Allocator& allocate) {
   if (width <= 0 || height <= 0) {
     error = "Framebuffer of " + std::to_string(width) + "x" + std::to_string(height) +
             " pixels has no area";
@@ -19,7 +20,7 @@ std::unique_ptr<FrameBitmap> FrameBitmap::Create(int width, int height, std::str
     return nullptr;
   }
   try {
-    return std::make_unique<FrameBitmap>(platform::CreateBitmapSurface(width, height));
+    return std::make_unique<FrameBitmap>(allocate(width, height));
   } catch (const std::bad_alloc&) {
     error = "Not enough memory for a framebuffer of " + std::to_string(width) + "x" +
             std::to_string(height) + " pixels";

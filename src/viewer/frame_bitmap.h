@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -19,9 +20,13 @@ class FrameBitmap {
   // Refuse framebuffers above 1 GiB (16384 x 16384 pixels).
   static constexpr std::uint64_t kMaxBytes = std::uint64_t{1} << 30;
 
-  // A black width x height framebuffer with memory of its own; nullptr and
-  // an error text when the size is zero, too large, or memory is short.
-  static std::unique_ptr<FrameBitmap> Create(int width, int height, std::string& error);
+  using Allocator = std::function<platform::Surface(int width, int height)>;
+
+  // A black width x height framebuffer in memory from `allocate` (which
+  // throws std::bad_alloc when short); nullptr and an error text when the
+  // size is zero, too large, or memory is short.
+  static std::unique_ptr<FrameBitmap> Create(int width, int height, std::string& error,
+                                             const Allocator& allocate = platform::CreateBitmapSurface);
 
   // A framebuffer over an existing surface (e.g. a bitmap of the windowing
   // system).

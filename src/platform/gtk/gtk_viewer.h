@@ -93,6 +93,7 @@ class ViewerWidget : public Window {
   using Window::StretchFromSurface;
   bool StretchFromSurface(const Surface& surface, Rect source, Rect dest, Rect clip) override;
   void DrawDashedOutline(Rect area) override;
+  Surface CreateSurface(int width, int height) override;
   void Invalidate() override;
   void SetBackground(TColor colour) override;
   void SetCursorShape(int cursor) override;
@@ -138,7 +139,12 @@ class ViewerWidget : public Window {
   // Notes that the paint under way put the picture on `area`.
   void Cover(Rect area);
   static void StrokeOutline(cairo_t* cr, Rect area);
-  bool ScaleInto(const Surface& surface, Rect source, Rect dest, Rect target, std::uint32_t* out) const;
+  bool ScaleInto(const Surface& surface, Rect source, Rect dest, Rect target, std::uint32_t* out,
+                 int outStride) const;
+  void EnterDirectMode();
+  // An image shared with the X server of at least width x height, free to
+  // be written; null when none can be had.
+  cairo_surface_t* Staging(int width, int height);
   void HandleKey(GdkEventKey* event, bool down);
   void ReleaseHeldKeys();
   std::uint32_t MouseFlags(guint state) const;
@@ -154,6 +160,8 @@ class ViewerWidget : public Window {
   Rect outline_;
   Rect paintExtents_;  // what the paint under way may change
   std::vector<std::uint32_t> scaled_;  // the scaled part of a stretched paint
+  bool direct_ = false;                // painted straight to an X window of its own
+  cairo_surface_t* staging_ = nullptr;
   double background_[3] = {0.94, 0.94, 0.94};
   int cursor_ = 0;
   ScaleFilter filter_ = ScaleFilter::Smooth;

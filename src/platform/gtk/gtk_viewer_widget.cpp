@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <unordered_set>
 
 #include "platform/gtk/gtk_keys.h"
 #include "platform/gtk/gtk_viewer.h"
@@ -33,6 +35,20 @@ cairo_surface_t* ImageOf(const Surface& surface) {
     return nullptr;
   }
   return image;
+}
+
+// The framebuffer surfaces this library made from images that share their
+// memory with the X server, by the image (the surface's native bitmap).
+std::unordered_set<const void*>& SharedImages() {
+  static std::unordered_set<const void*> images;
+  return images;
+}
+
+// The shared image behind `surface`, or null for plain memory.
+cairo_surface_t* SharedImageOf(const Surface& surface) {
+  const void* native = surface.NativeBitmap();
+  if (!native || !SharedImages().count(native)) return nullptr;
+  return static_cast<cairo_surface_t*>(const_cast<void*>(native));
 }
 
 Rect Intersect(Rect a, Rect b) {
@@ -82,6 +98,7 @@ ViewerWidget::~ViewerWidget() {
   // No message reaches a hook after this point, whatever GTK still does
   // with the widget before its last reference goes.
   SetHook(nullptr);
+  if (staging_) cairo_surface_destroy(staging_);
   g_signal_handlers_disconnect_by_data(area_, this);
   g_signal_handlers_disconnect_by_data(grid_, this);
   for (Bar* bar : {&horizontal_, &vertical_}) {
@@ -199,6 +216,7 @@ void ViewerWidget::OnSizeAllocate(GtkWidget*, GdkRectangle*, gpointer data) {
 
 void ViewerWidget::OnRealize(GtkWidget*, gpointer data) {
   auto* self = static_cast<ViewerWidget*>(data);
+  self->EnterDirectMode();
   self->SetCursorShape(self->cursor_);
 }
 
@@ -206,6 +224,9 @@ void ViewerWidget::OnRealize(GtkWidget*, gpointer data) {
 
 gboolean ViewerWidget::OnDraw(GtkWidget*, cairo_t* cr, gpointer data) {
   auto* self = static_cast<ViewerWidget*>(data);
+  // A window of its own is painted in a pass of its own; the pass of the
+  // top-level window has nothing to draw here.
+  if (self->direct_ && !gtk_cairo_should_draw_window(cr, gtk_widget_get_window(self->area_))) return FALSE;
   ++self->paints_;
   cairo_save(cr);
   const double scale = self->Scale();
@@ -293,15 +314,39 @@ bool ViewerWidget::CopyFromSurface(const Surface& surface, Rect source, std::int
     InvalidateDevice(dest);
     return true;
   }
-  cairo_surface_t* image = ImageOf(surface);
+  cairo_surface_t* image = SharedImageOf(surface);
+  double originX = static_cast<double>(destX - source.left), originY = static_cast<double>(destY - source.top);
+  if (image) {
+    // Its pixels changed behind cairo's back.
+    cairo_surface_reference(image);
+    cairo_surface_mark_dirty(image);
+  } else if (direct_) {
+    // Plain memory goes through the staging image, the part this paint shows.
+    const Rect shown = Intersect(dest, paintExtents_);
+    if (shown.Empty()) return true;
+    const int width = static_cast<int>(shown.Width()), height = static_cast<int>(shown.Height());
+    image = Staging(width, height);
+    if (!image) return false;
+    auto* to = cairo_image_surface_get_data(image);
+    const auto toStride = static_cast<std::size_t>(cairo_image_surface_get_stride(image));
+    const std::int64_t fromX = source.left + (shown.left - destX), fromY = source.top + (shown.top - destY);
+    for (int row = 0; row < height; ++row)
+      std::memcpy(to + toStride * static_cast<std::size_t>(row), surface.Row(static_cast<int>(fromY) + row) + fromX,
+                  static_cast<std::size_t>(width) * 4);
+    cairo_surface_mark_dirty(image);
+    cairo_surface_reference(image);
+    originX = static_cast<double>(shown.left);
+    originY = static_cast<double>(shown.top);
+  } else {
+    image = ImageOf(surface);
+  }
   if (!image) return false;
   Cover(dest);
   cairo_save(cr_);
   cairo_rectangle(cr_, static_cast<double>(dest.left), static_cast<double>(dest.top),
                   static_cast<double>(dest.Width()), static_cast<double>(dest.Height()));
   cairo_clip(cr_);
-  cairo_set_source_surface(cr_, image, static_cast<double>(destX - source.left),
-                           static_cast<double>(destY - source.top));
+  cairo_set_source_surface(cr_, image, originX, originY);
   cairo_set_operator(cr_, CAIRO_OPERATOR_SOURCE);
   cairo_paint(cr_);
   cairo_restore(cr_);
@@ -324,13 +369,27 @@ bool ViewerWidget::StretchFromSurface(const Surface& surface, Rect source, Rect 
   if (surface.Width() <= 0 || surface.Height() <= 0 || surface.Stride() <= 0 || surface.Stride() % 4 != 0)
     return false;
   const int width = static_cast<int>(target.Width()), height = static_cast<int>(target.Height());
-  scaled_.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
-  if (!ScaleInto(surface, source, dest, target, scaled_.data())) return false;
-  cairo_surface_t* image = cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(scaled_.data()),
-                                                               CAIRO_FORMAT_RGB24, width, height, width * 4);
-  if (cairo_surface_status(image) != CAIRO_STATUS_SUCCESS) {
-    cairo_surface_destroy(image);
-    return false;
+  cairo_surface_t* image = nullptr;
+  if (direct_) {
+    image = Staging(width, height);
+    if (!image) return false;
+    cairo_surface_reference(image);
+    if (!ScaleInto(surface, source, dest, target,
+                   reinterpret_cast<std::uint32_t*>(cairo_image_surface_get_data(image)),
+                   cairo_image_surface_get_stride(image))) {
+      cairo_surface_destroy(image);
+      return false;
+    }
+    cairo_surface_mark_dirty(image);
+  } else {
+    scaled_.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    if (!ScaleInto(surface, source, dest, target, scaled_.data(), width * 4)) return false;
+    image = cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(scaled_.data()), CAIRO_FORMAT_RGB24,
+                                                width, height, width * 4);
+    if (cairo_surface_status(image) != CAIRO_STATUS_SUCCESS) {
+      cairo_surface_destroy(image);
+      return false;
+    }
   }
   Cover(target);
   cairo_save(cr_);
@@ -345,17 +404,19 @@ bool ViewerWidget::StretchFromSurface(const Surface& surface, Rect source, Rect 
 }
 
 // Scales the part of `source` that lands on `target` (inside `dest`) into
-// `out`, a top-down image of target's size, with pixman. Smooth scaling
+// `out`, a top-down image of target's size (rows `outStride` bytes apart),
+// with pixman. Smooth scaling
 // interpolates bilinearly down to half size, where every source pixel still
 // contributes, and averages the covered area beyond that (a box filter), so
 // that no detail is dropped at any reduction; nearest takes the pixel under
 // each centre. Edge pixels continue beyond the picture.
-bool ViewerWidget::ScaleInto(const Surface& surface, Rect source, Rect dest, Rect target, std::uint32_t* out) const {
+bool ViewerWidget::ScaleInto(const Surface& surface, Rect source, Rect dest, Rect target, std::uint32_t* out,
+                             int outStride) const {
   const int width = static_cast<int>(target.Width()), height = static_cast<int>(target.Height());
   auto* pixels = const_cast<std::uint32_t*>(surface.Pixels());
   pixman_image_t* from = pixman_image_create_bits(PIXMAN_x8r8g8b8, surface.Width(), surface.Height(), pixels,
                                                   static_cast<int>(surface.Stride()));
-  pixman_image_t* to = pixman_image_create_bits(PIXMAN_x8r8g8b8, width, height, out, width * 4);
+  pixman_image_t* to = pixman_image_create_bits(PIXMAN_x8r8g8b8, width, height, out, outStride);
   if (!from || !to) {
     if (from) pixman_image_unref(from);
     if (to) pixman_image_unref(to);
@@ -394,6 +455,77 @@ bool ViewerWidget::ScaleInto(const Surface& surface, Rect source, Rect dest, Rec
   pixman_image_unref(from);
   pixman_image_unref(to);
   return ok;
+}
+
+// On an X display with shared memory the drawing area gets an X window of
+// its own, painted directly rather than through GTK's intermediate buffer
+// (which costs the X server an allocation, a fill and a copy of the whole
+// area per frame). Everything it paints from is then an image the server
+// reads in place: the framebuffer itself, or the staging image.
+void ViewerWidget::EnterDirectMode() {
+  GdkWindow* window = gtk_widget_get_window(area_);
+  if (!window || std::strcmp(G_OBJECT_TYPE_NAME(gdk_window_get_display(window)), "GdkX11Display") != 0) return;
+  cairo_surface_t* probe = gdk_window_create_similar_image_surface(window, CAIRO_FORMAT_RGB24, 1, 1, 1);
+  const bool shared = probe && cairo_surface_get_device(probe) != nullptr;
+  if (probe) cairo_surface_destroy(probe);
+  if (!shared) return;
+  gdk_window_ensure_native(window);
+  G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+  gtk_widget_set_double_buffered(area_, FALSE);
+  G_GNUC_END_IGNORE_DEPRECATIONS
+  direct_ = true;
+}
+
+cairo_surface_t* ViewerWidget::Staging(int width, int height) {
+  if (!staging_ || cairo_image_surface_get_width(staging_) < width ||
+      cairo_image_surface_get_height(staging_) < height) {
+    GdkWindow* window = gtk_widget_get_window(area_);
+    if (!window) return nullptr;
+    const int w = std::max(width, staging_ ? cairo_image_surface_get_width(staging_) : 0);
+    const int h = std::max(height, staging_ ? cairo_image_surface_get_height(staging_) : 0);
+    if (staging_) cairo_surface_destroy(staging_);
+    staging_ = gdk_window_create_similar_image_surface(window, CAIRO_FORMAT_RGB24, w, h, 1);
+    if (!staging_ || cairo_surface_status(staging_) != CAIRO_STATUS_SUCCESS ||
+        cairo_image_surface_get_format(staging_) != CAIRO_FORMAT_RGB24) {
+      if (staging_) cairo_surface_destroy(staging_);
+      staging_ = nullptr;
+      return nullptr;
+    }
+  }
+  // Waits until the X server has read what the last paint put there.
+  cairo_surface_flush(staging_);
+  return staging_;
+}
+
+// On X the framebuffer lives in an image the X server reads in place (a
+// shared-memory image when the display offers it): a paint copies no pixels
+// in this process. The decoder may write the next update while the server
+// copies; the rows it changes are invalid again and go out with the next
+// frame. Before the widget has a window, plain memory.
+Surface ViewerWidget::CreateSurface(int width, int height) {
+  GdkWindow* window = gtk_widget_get_window(area_);
+  if (!direct_ || !window || width <= 0 || height <= 0) return CreateBitmapSurface(width, height);
+  cairo_surface_t* image = gdk_window_create_similar_image_surface(window, CAIRO_FORMAT_RGB24, width, height, 1);
+  const bool usable = image && cairo_surface_status(image) == CAIRO_STATUS_SUCCESS &&
+                      cairo_surface_get_device(image) != nullptr &&
+                      cairo_image_surface_get_format(image) == CAIRO_FORMAT_RGB24 &&
+                      cairo_image_surface_get_data(image) != nullptr &&
+                      cairo_image_surface_get_stride(image) >= width * 4;
+  if (!usable) {
+    if (image) cairo_surface_destroy(image);
+    return CreateBitmapSurface(width, height);
+  }
+  cairo_surface_flush(image);
+  unsigned char* data = cairo_image_surface_get_data(image);
+  const int stride = cairo_image_surface_get_stride(image);
+  std::memset(data, 0, static_cast<std::size_t>(stride) * static_cast<std::size_t>(height));  // black
+  cairo_surface_mark_dirty(image);
+  SharedImages().insert(image);
+  std::shared_ptr<void> owner(image, [](void* p) {
+    SharedImages().erase(p);
+    cairo_surface_destroy(static_cast<cairo_surface_t*>(p));
+  });
+  return Surface(reinterpret_cast<std::uint32_t*>(data), width, height, stride, std::move(owner));
 }
 
 void ViewerWidget::Cover(Rect area) {
