@@ -2,8 +2,7 @@
 // in gtk_main, a WaitForFlag and a Flush from inside a GTK signal handler
 // keep the session going, and clipboard text travels both ways between the
 // local CLIPBOARD (UTF-8, line feeds) and real servers (ISO-8859-1):
-// TigerVNC through its selections both ways, x11vnc's CUT_BUFFER0 from
-// the local side.
+// TigerVNC through its selections, x11vnc through its CUT_BUFFER0.
 #include <thread>
 
 #include "gtk/gtk_fixture.h"
@@ -130,7 +129,7 @@ TEST_F(GtkClipboard, TigerVncBothWaysInLatin1WithLineFeeds) {
   EXPECT_EQ(Selection(server.Display()), "naïve\nzeile 2");
 }
 
-TEST_F(GtkClipboard, X11VncGetsTheLocalTextInItsCutBuffer) {
+TEST_F(GtkClipboard, X11VncBothWaysThroughItsCutBuffer) {
   X11VncServer server(320, 240, 24);
   ASSERT_TRUE(server.Ok()) << server.Problem();
   WindowedViewer w(320, 240);
@@ -139,6 +138,10 @@ TEST_F(GtkClipboard, X11VncGetsTheLocalTextInItsCutBuffer) {
   SetSelection(LocalDisplay(), "Straße");
   // xprop shows the property's ISO-8859-1 bytes: ß is octal 337.
   EXPECT_EQ(Await(cutBuffer, "CUT_BUFFER0 = \"Stra\\337e\"\n"), "CUT_BUFFER0 = \"Stra\\337e\"\n");
+  // Server to local: the cut buffer's ISO-8859-1 bytes arrive as UTF-8.
+  RunPumping(server.Display(),
+             {"xprop", "-root", "-format", "CUT_BUFFER0", "8s", "-set", "CUT_BUFFER0", "Gr\xFC\xDF" "e aus x11vnc"});
+  EXPECT_EQ(Await([&] { return Selection(LocalDisplay()); }, "Grüße aus x11vnc"), "Grüße aus x11vnc");
 }
 
 }  // namespace

@@ -136,6 +136,7 @@ class ViewerWidget : public Window {
   // positions and brings the adjustments up to date.
   void ApplyBars();
   void InvalidateDevice(Rect area);
+  void PaintImage(cairo_surface_t* image, double x, double y, Rect area);
   // Notes that the paint under way put the picture on `area`.
   void Cover(Rect area);
   static void StrokeOutline(cairo_t* cr, Rect area);

@@ -19,6 +19,7 @@ namespace {
 
 constexpr int kLineStep = 16;  // pixels per click on a scroll bar arrow
 constexpr int kTile = 64;      // device pixels on a side of an invalidation tile
+constexpr int kMinStaging = 256;  // pixels on a side of the smallest staging image
 
 // A cairo image over the surface's memory, which cairo reads in place (the
 // surface's 0x00RRGGBB words are cairo's RGB24). Null for memory cairo
@@ -341,15 +342,7 @@ bool ViewerWidget::CopyFromSurface(const Surface& surface, Rect source, std::int
     image = ImageOf(surface);
   }
   if (!image) return false;
-  Cover(dest);
-  cairo_save(cr_);
-  cairo_rectangle(cr_, static_cast<double>(dest.left), static_cast<double>(dest.top),
-                  static_cast<double>(dest.Width()), static_cast<double>(dest.Height()));
-  cairo_clip(cr_);
-  cairo_set_source_surface(cr_, image, originX, originY);
-  cairo_set_operator(cr_, CAIRO_OPERATOR_SOURCE);
-  cairo_paint(cr_);
-  cairo_restore(cr_);
+  PaintImage(image, originX, originY, dest);
   cairo_surface_destroy(image);
   return true;
 }
@@ -391,14 +384,7 @@ bool ViewerWidget::StretchFromSurface(const Surface& surface, Rect source, Rect 
       return false;
     }
   }
-  Cover(target);
-  cairo_save(cr_);
-  cairo_rectangle(cr_, static_cast<double>(target.left), static_cast<double>(target.top), width, height);
-  cairo_clip(cr_);
-  cairo_set_source_surface(cr_, image, static_cast<double>(target.left), static_cast<double>(target.top));
-  cairo_set_operator(cr_, CAIRO_OPERATOR_SOURCE);
-  cairo_paint(cr_);
-  cairo_restore(cr_);
+  PaintImage(image, static_cast<double>(target.left), static_cast<double>(target.top), target);
   cairo_surface_destroy(image);
   return true;
 }
@@ -465,7 +451,9 @@ bool ViewerWidget::ScaleInto(const Surface& surface, Rect source, Rect dest, Rec
 void ViewerWidget::EnterDirectMode() {
   GdkWindow* window = gtk_widget_get_window(area_);
   if (!window || std::strcmp(G_OBJECT_TYPE_NAME(gdk_window_get_display(window)), "GdkX11Display") != 0) return;
-  cairo_surface_t* probe = gdk_window_create_similar_image_surface(window, CAIRO_FORMAT_RGB24, 1, 1, 1);
+  // cairo keeps small images in plain memory: the probe is large enough.
+  cairo_surface_t* probe =
+      gdk_window_create_similar_image_surface(window, CAIRO_FORMAT_RGB24, kMinStaging, kMinStaging, 1);
   const bool shared = probe && cairo_surface_get_device(probe) != nullptr;
   if (probe) cairo_surface_destroy(probe);
   if (!shared) return;
@@ -481,12 +469,13 @@ cairo_surface_t* ViewerWidget::Staging(int width, int height) {
       cairo_image_surface_get_height(staging_) < height) {
     GdkWindow* window = gtk_widget_get_window(area_);
     if (!window) return nullptr;
-    const int w = std::max(width, staging_ ? cairo_image_surface_get_width(staging_) : 0);
-    const int h = std::max(height, staging_ ? cairo_image_surface_get_height(staging_) : 0);
+    // Never small: cairo keeps small images out of shared memory.
+    const int w = std::max({width, kMinStaging, staging_ ? cairo_image_surface_get_width(staging_) : 0});
+    const int h = std::max({height, kMinStaging, staging_ ? cairo_image_surface_get_height(staging_) : 0});
     if (staging_) cairo_surface_destroy(staging_);
     staging_ = gdk_window_create_similar_image_surface(window, CAIRO_FORMAT_RGB24, w, h, 1);
     if (!staging_ || cairo_surface_status(staging_) != CAIRO_STATUS_SUCCESS ||
-        cairo_image_surface_get_format(staging_) != CAIRO_FORMAT_RGB24) {
+        cairo_image_surface_get_format(staging_) != CAIRO_FORMAT_RGB24 || !cairo_surface_get_device(staging_)) {
       if (staging_) cairo_surface_destroy(staging_);
       staging_ = nullptr;
       return nullptr;
@@ -526,6 +515,21 @@ Surface ViewerWidget::CreateSurface(int width, int height) {
     cairo_surface_destroy(static_cast<cairo_surface_t*>(p));
   });
   return Surface(reinterpret_cast<std::uint32_t*>(data), width, height, stride, std::move(owner));
+}
+
+// Puts `image`, its top-left corner at (x, y), on `area` of the window (and
+// notes the area as covered). A filled rectangle in whole pixels, not a
+// clipped paint: cairo then hands the pixels to the X server as they are,
+// straight from a shared image, without a copy in this process.
+void ViewerWidget::PaintImage(cairo_surface_t* image, double x, double y, Rect area) {
+  Cover(area);
+  cairo_save(cr_);
+  cairo_set_source_surface(cr_, image, x, y);
+  cairo_set_operator(cr_, CAIRO_OPERATOR_SOURCE);
+  cairo_rectangle(cr_, static_cast<double>(area.left), static_cast<double>(area.top),
+                  static_cast<double>(area.Width()), static_cast<double>(area.Height()));
+  cairo_fill(cr_);
+  cairo_restore(cr_);
 }
 
 void ViewerWidget::Cover(Rect area) {
