@@ -14,10 +14,32 @@ std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
   return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
 }
 
+BlockPair ComputeBlocks(std::int64_t frame, std::int64_t view);
+
 }  // namespace
 
 BlockPair StretchBlocks(std::int64_t frame, std::int64_t view) {
   if (frame == view) return {1, 1};
+  // A stretched session asks for the same two pairs (one per axis) for
+  // every rectangle it draws: the last two answers are kept, as the extended
+  // arithmetic below is slow.
+  struct Answer {
+    std::int64_t frame = 0, view = 0;
+    BlockPair pair{1, 1};
+  };
+  thread_local Answer answers[2];
+  thread_local int next = 0;
+  for (const Answer& a : answers)
+    if (a.frame == frame && a.view == view) return a.pair;
+  const BlockPair pair = ComputeBlocks(frame, view);
+  answers[next] = {frame, view, pair};
+  next ^= 1;
+  return pair;
+}
+
+namespace {
+
+BlockPair ComputeBlocks(std::int64_t frame, std::int64_t view) {
   // The arithmetic is x87 extended precision (64-bit mantissa): with 53-bit
   // doubles some of these ratios round to the other side of a half, and the
   // pairs would differ from the ones hosts see elsewhere.
@@ -27,6 +49,8 @@ BlockPair StretchBlocks(std::int64_t frame, std::int64_t view) {
   return {static_cast<std::uint16_t>(static_cast<std::int64_t>(s)),
           static_cast<std::uint16_t>(static_cast<std::int64_t>(d))};
 }
+
+}  // namespace
 
 AxisScale::AxisScale(std::int64_t frame, std::int64_t view) {
   // Block pairs exist for a third of the frame up to the whole frame; below
