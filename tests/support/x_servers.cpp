@@ -171,21 +171,37 @@ int FreeDisplayNumber() {
   throw std::runtime_error("no free X display number");
 }
 
-XvfbServer::XvfbServer(int width, int height, int depth) : display_(FreeDisplayNumber()) {
+// The process that holds display n's lock file (0 when there is none).
+static long LockOwner(int n) {
+  std::FILE* f = std::fopen(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), "r");
+  if (!f) return 0;
+  long pid = 0;
+  if (std::fscanf(f, "%ld", &pid) != 1) pid = 0;
+  std::fclose(f);
+  return pid;
+}
+
+XvfbServer::XvfbServer(int width, int height, int depth) {
   std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(depth);
-  process_ = Process({"Xvfb", ":" + std::to_string(display_), "-screen", "0", screen, "-nolisten", "tcp"});
-  std::string sock = "/tmp/.X11-unix/X" + std::to_string(display_);
-  auto deadline = Clock::now() + std::chrono::seconds(10);
-  while (Clock::now() < deadline && process_.Running()) {
-    int status = -1;
-    if (FileExists(sock)) {
-      RunWithDisplay(display_, {"xdpyinfo"}, &status);
-      if (status == 0) {
-        ok_ = true;
-        return;
+  // A test process running in parallel may pick the same number at the same
+  // moment: the display is ours only when its lock file names our server.
+  for (int attempt = 0; attempt < 5 && !ok_; ++attempt) {
+    display_ = FreeDisplayNumber();
+    process_ = Process({"Xvfb", ":" + std::to_string(display_), "-screen", "0", screen, "-nolisten", "tcp"});
+    std::string sock = "/tmp/.X11-unix/X" + std::to_string(display_);
+    auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (Clock::now() < deadline && process_.Running()) {
+      int status = -1;
+      if (FileExists(sock) && LockOwner(display_) == process_.Pid()) {
+        RunWithDisplay(display_, {"xdpyinfo"}, &status);
+        if (status == 0) {
+          ok_ = true;
+          break;
+        }
       }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (!ok_) process_.Stop();
   }
 }
 

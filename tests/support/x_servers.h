@@ -24,6 +24,7 @@ class Process {
   Process& operator=(Process&& o) noexcept;
   bool Running();
   void Stop();
+  long Pid() const { return pid_; }
 
  private:
   long pid_ = -1;  // on Windows: the broker's number for the process
