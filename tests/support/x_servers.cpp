@@ -236,25 +236,32 @@ X11VncServer::X11VncServer(int width, int height, int depth, const std::string& 
 
 XvncServer::XvncServer(int width, int height, int depth, const std::string& password,
                        const std::string& desktopName) {
-  display_ = FreeDisplayNumber();
-  port_ = UnusedPort();
-  std::vector<std::string> argv = {"Xvnc", ":" + std::to_string(display_), "-geometry",
-                                   std::to_string(width) + "x" + std::to_string(height), "-depth",
-                                   std::to_string(depth), "-rfbport", std::to_string(port_), "-interface",
-                                   "127.0.0.1", "-nolisten", "tcp", "-AlwaysShared", "-desktop", desktopName};
-  if (password.empty()) {
-    argv.insert(argv.end(), {"-SecurityTypes", "None"});
-  } else {
+  std::vector<std::string> security = {"-SecurityTypes", "None"};
+  if (!password.empty()) {
     passwordFile_ = TempFile("xvnc-pass");
     std::string cmd = "printf '%s\\n' '" + password + "' | vncpasswd -f > " + passwordFile_;
     if (std::system(cmd.c_str()) != 0) {
       problem_ = "vncpasswd failed";
       return;
     }
-    argv.insert(argv.end(), {"-SecurityTypes", "VncAuth", "-PasswordFile", passwordFile_});
+    security = {"-SecurityTypes", "VncAuth", "-PasswordFile", passwordFile_};
   }
-  process_ = Process(argv);
-  ok_ = WaitForTcpPort(port_, std::chrono::seconds(15)) && process_.Running();
+  // As for Xvfb: the display is ours only when its lock file names our
+  // server; one that lost the number to a parallel test process is retried.
+  for (int attempt = 0; attempt < 4 && !ok_; ++attempt) {
+    display_ = FreeDisplayNumber();
+    port_ = UnusedPort();
+    std::vector<std::string> argv = {"Xvnc", ":" + std::to_string(display_), "-geometry",
+                                     std::to_string(width) + "x" + std::to_string(height), "-depth",
+                                     std::to_string(depth), "-rfbport", std::to_string(port_), "-interface",
+                                     "127.0.0.1", "-nolisten", "tcp", "-AlwaysShared", "-desktop", desktopName};
+    argv.insert(argv.end(), security.begin(), security.end());
+    process_ = Process(argv);
+    const auto deadline = Clock::now() + std::chrono::seconds(15);
+    while (Clock::now() < deadline && process_.Running() && !ok_)
+      ok_ = WaitForTcpPort(port_, std::chrono::milliseconds(200)) && LockOwner(display_) == process_.Pid();
+    if (!ok_) process_.Stop();
+  }
   if (!ok_) problem_ = "Xvnc did not start listening";
 }
 
