@@ -1,4 +1,10 @@
-# Sourced by the benchmark scripts: the recorded desktop and its placement.
+# Sourced by the benchmark scripts: their set-up, the recorded desktop and
+# the processors the programs run on.
+#
+# bench_setup TARGET... installs what is missing, builds the targets in the
+# linux preset, and sets `bin` (where they are), `work` (a scratch folder)
+# and `pids` (processes killed, and the folder removed, when the script
+# exits).
 #
 # start_desktop_server DISPLAY starts Xvfb on DISPLAY (1920x1080) showing a
 # desktop-like picture (gradients, flat panels, text and a photo-like area)
@@ -8,6 +14,21 @@
 # `server_cpu`, the processors the clients and the replay server run on
 # when there are two: processors of a virtual machine can differ in speed,
 # and a comparison is only fair under the same placement.
+
+bench_setup() {
+  scripts/deps.sh >/dev/null
+  cmake --preset linux >/dev/null
+  cmake --build --preset linux --target "$@" >/dev/null
+  bin=build/linux/bench
+  work=$(mktemp -d)
+  pids=()
+  trap bench_cleanup EXIT
+}
+
+bench_cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  rm -rf "$work"
+}
 
 start_desktop_server() {
   local display=$1

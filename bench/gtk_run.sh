@@ -20,17 +20,8 @@ cd "$(dirname "$0")/.."
 frames=${1:-200}
 runs=${2:-3}
 
-scripts/deps.sh >/dev/null
-cmake --preset linux >/dev/null
-cmake --build --preset linux --target rfb-record rfb-replay telorus-bench-client telorus-gtk-bench-client \
-  baseline-vncclient >/dev/null
-bin=build/linux/bench
-work=$(mktemp -d)
-pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$work"; }
-trap cleanup EXIT
-
 source bench/desktop_server.sh
+bench_setup rfb-record rfb-replay telorus-bench-client telorus-gtk-bench-client baseline-vncclient
 client_display=:$((550 + RANDOM % 300))
 Xvfb "$client_display" -screen 0 2000x1200x24 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)

@@ -17,16 +17,8 @@ cd "$(dirname "$0")/.."
 frames=${1:-300}
 runs=${2:-3}
 
-scripts/deps.sh >/dev/null
-cmake --preset linux >/dev/null
-cmake --build --preset linux --target rfb-record rfb-replay telorus-bench-client baseline-vncclient raw-paths >/dev/null
-bin=build/linux/bench
-work=$(mktemp -d)
-pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$work"; }
-trap cleanup EXIT
-
 source bench/desktop_server.sh
+bench_setup rfb-record rfb-replay telorus-bench-client baseline-vncclient raw-paths
 start_desktop_server :$((200 + RANDOM % 300))
 
 # fps of one client run against a fresh replay server.

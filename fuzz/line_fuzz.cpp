@@ -101,9 +101,13 @@ Expected Model(const Config& c, const std::vector<std::string>& pieces) {
   return e;
 }
 
-LoopbackListener& Server() {
-  static LoopbackListener listener;
-  return listener;
+// Both byte strings in hex on standard error, when they differ.
+void PrintIfDifferent(const std::string& got, const std::string& expected, const char* what) {
+  if (got == expected) return;
+  for (unsigned char ch : got) std::fprintf(stderr, "%02x ", ch);
+  std::fprintf(stderr, "<- %s, expected ->", what);
+  for (unsigned char ch : expected) std::fprintf(stderr, " %02x", ch);
+  std::fprintf(stderr, "\n");
 }
 
 }  // namespace
@@ -122,15 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::size_t i = 2;
   for (std::size_t k = 0; k < stepCount && i < size; ++k) c.steps.push_back(data[i++]);
   if (c.steps.empty()) c.steps.push_back(kReadAll);
-  std::vector<std::string> pieces;
-  while (i < size) {
-    std::size_t n = 1 + data[i] % 64;
-    ++i;
-    n = std::min(n, size - i);
-    if (n == 0) break;
-    pieces.emplace_back(reinterpret_cast<const char*>(data + i), n);
-    i += n;
-  }
+  const std::vector<std::string> pieces = SplitPieces(data, size, i);
 
   // Which oracle applies.
   bool onlyReads = !c.startOff;
@@ -198,10 +194,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
     s.OnSessionClosed = [&](TObject*, std::uint16_t) { ++closed; };
     s.SetAddr("127.0.0.1");
-    s.SetPort(Server().PortText());
+    s.SetPort(SharedListener().PortText());
     s.SetProto("tcp");
     s.Connect();
-    peer = Server().Accept();
+    peer = SharedListener().Accept();
     if (peer < 0) Fault("the socket did not connect");
     if (!platform::RunUntil([&] { return s.State() == wsConnected; }, std::chrono::seconds(5)))
       Fault("the connection did not come up");
@@ -224,19 +220,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const auto& p : pieces) stream += p;
   if (onlyReads) {
     const Expected& e = expected;
-    if (application != e.application) {
-      for (unsigned char ch : application) std::fprintf(stderr, "%02x ", ch);
-      std::fprintf(stderr, "<- read, expected ->");
-      for (unsigned char ch : e.application) std::fprintf(stderr, " %02x", ch);
-      std::fprintf(stderr, "\n");
-    }
+    PrintIfDifferent(application, e.application, "read");
     if (application != e.application) Fault("the application read other bytes than line mode gives");
-    if (echo != e.echo) {
-      for (unsigned char ch : echo) std::fprintf(stderr, "%02x ", ch);
-      std::fprintf(stderr, "<- echo, expected ->");
-      for (unsigned char ch : e.echo) std::fprintf(stderr, " %02x", ch);
-      std::fprintf(stderr, "\n");
-    }
+    PrintIfDifferent(echo, e.echo, "echo");
     if (echo != e.echo) Fault("the echo differs from the bytes received");
     if (limitEvents != e.limitEvents) Fault("OnLineLimitExceeded came at other lengths");
   } else if (dropsNothing && !lossAllowed && application != stream) {

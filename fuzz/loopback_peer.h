@@ -15,11 +15,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/message_loop.h"
 
@@ -72,6 +74,28 @@ class LoopbackListener {
   int fd_ = -1;
   std::uint16_t port_ = 0;
 };
+
+// The one listener of a fuzzing run (the far side's address stays the same
+// from input to input).
+inline LoopbackListener& SharedListener() {
+  static LoopbackListener listener;
+  return listener;
+}
+
+// The input from `at` on cut into the pieces the far side sends one by one:
+// each piece is a length byte (1 + value % 64) and up to that many bytes.
+inline std::vector<std::string> SplitPieces(const std::uint8_t* data, std::size_t size, std::size_t at) {
+  std::vector<std::string> pieces;
+  while (at < size) {
+    std::size_t n = 1 + data[at] % 64;
+    ++at;
+    n = std::min(n, size - at);
+    if (n == 0) break;
+    pieces.emplace_back(reinterpret_cast<const char*>(data + at), n);
+    at += n;
+  }
+  return pieces;
+}
 
 // Bytes the system holds for `fd` that nobody has read yet.
 inline int BytesQueued(int fd) {

@@ -195,11 +195,6 @@ Expected Model(const Config& c, const std::vector<std::string>& pieces) {
   return e;
 }
 
-LoopbackListener& Proxy() {
-  static LoopbackListener listener;
-  return listener;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -212,15 +207,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   c.user = (data[0] & 8) != 0;
   c.reset = (data[0] & 16) != 0;
   c.readSize = kReadSizes[data[0] >> 5];
-  std::vector<std::string> pieces;
-  for (std::size_t i = 1; i < size;) {
-    std::size_t n = 1 + data[i] % 64;
-    ++i;
-    n = std::min(n, size - i);
-    if (n == 0) break;
-    pieces.emplace_back(reinterpret_cast<const char*>(data + i), n);
-    i += n;
-  }
+  const std::vector<std::string> pieces = SplitPieces(data, size, 1);
   const Expected expected = Model(c, pieces);
 
   struct Log {
@@ -258,13 +245,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     s.SetPort(std::to_string(kDestPort));
     s.SetProto("tcp");
     s.SetSocksServer("127.0.0.1");
-    s.SetSocksPort(Proxy().PortText());
+    s.SetSocksPort(SharedListener().PortText());
     s.SetSocksLevel(c.level);
     s.SetSocksAuthentication(c.auth ? socksAuthenticateUsercode : socksNoAuthentication);
     s.SetSocksUsercode(c.user ? kUser : "");
     s.SetSocksPassword(kPassword);
     s.Connect();
-    peer = Proxy().Accept();
+    peer = SharedListener().Accept();
     if (peer < 0) Fault("the socket did not connect to the proxy");
     auto handle = [&] { return s.State() == wsClosed ? -1 : static_cast<int>(s.Handle()); };
     if (!platform::RunUntil([&] { return log.socksConnected > 0; }, std::chrono::seconds(5)))
