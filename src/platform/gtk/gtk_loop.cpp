@@ -3,6 +3,7 @@
 // hands out the waiting records when any of them is ready.
 #include <poll.h>
 
+#include <algorithm>
 #include <chrono>
 #include <vector>
 
@@ -26,12 +27,28 @@ LoopSource* Of(GSource* source) { return reinterpret_cast<LoopSource*>(source); 
 gboolean Prepare(GSource* source, gint* timeout) {
   LoopSource* s = Of(source);
   const int wait = s->loop->WaitSet(s->scratch);
-  // GLib keeps pointers to the poll records: take the old ones out before
-  // the vector that holds them changes.
-  for (GPollFD& p : *s->polls) g_source_remove_poll(source, &p);
-  s->polls->clear();
-  for (const pollfd& p : *s->scratch) s->polls->push_back(GPollFD{p.fd, static_cast<gushort>(p.events), 0});
-  for (GPollFD& p : *s->polls) g_source_add_poll(source, &p);
+  const std::vector<pollfd>& want = *s->scratch;
+  std::vector<GPollFD>& polls = *s->polls;
+  const bool sameDescriptors = polls.size() == want.size() &&
+                               std::equal(polls.begin(), polls.end(), want.begin(),
+                                          [](const GPollFD& p, const pollfd& w) { return p.fd == w.fd; });
+  if (sameDescriptors) {
+    // GLib reads the events from the records at every poll: changing them
+    // in place is enough. Adding or removing a record wakes the context
+    // (a write to its wake-up descriptor, and a poll that returns at once),
+    // which a stream of bytes would pay at every turn.
+    for (std::size_t i = 0; i < want.size(); ++i) {
+      polls[i].events = static_cast<gushort>(want[i].events);
+      polls[i].revents = 0;
+    }
+  } else {
+    // GLib keeps pointers to the poll records: take the old ones out before
+    // the vector that holds them changes.
+    for (GPollFD& p : polls) g_source_remove_poll(source, &p);
+    polls.clear();
+    for (const pollfd& p : want) polls.push_back(GPollFD{p.fd, static_cast<gushort>(p.events), 0});
+    for (GPollFD& p : polls) g_source_add_poll(source, &p);
+  }
   *timeout = wait;
   return wait == 0;
 }
