@@ -72,13 +72,14 @@ ScaledSpan AxisScale::Span(std::int64_t from, std::int64_t to) const {
   ScaledSpan span;
   const std::int64_t s = source_, d = dest_;
   if (blocks_) {
-    // Widened to whole source blocks, then each block scaled to d pixels.
-    const std::int64_t left = s * FloorDiv(from, s);
-    const std::int64_t right = s * FloorDiv(s + to - 1, s);
-    span.dest = d * left / s;
-    span.destLength = d * right / s - span.dest;
-    span.source = s * span.dest / d;
-    span.sourceLength = s * span.destLength / d;
+    // Widened to whole source blocks [first, last), then each block scaled
+    // to d pixels.
+    const std::int64_t first = FloorDiv(from, s);
+    const std::int64_t last = FloorDiv(s + to - 1, s);
+    span.dest = d * first;
+    span.destLength = d * (last - first);
+    span.source = s * first;
+    span.sourceLength = s * (last - first);
     span.clipFrom = span.dest;
     span.clipTo = span.dest + span.destLength;
     return span;

@@ -120,6 +120,7 @@ class ViewerWidget : public Window {
 
   static gboolean OnDraw(GtkWidget* widget, cairo_t* cr, gpointer self);
   static void OnSizeAllocate(GtkWidget* widget, GdkRectangle* allocation, gpointer self);
+  static void OnScaleFactor(GObject* widget, GParamSpec* property, gpointer self);
   static void OnRealize(GtkWidget* widget, gpointer self);
   static gboolean OnKey(GtkWidget* widget, GdkEventKey* event, gpointer self);
   static gboolean OnButton(GtkWidget* widget, GdkEventButton* event, gpointer self);
@@ -172,6 +173,14 @@ class ViewerWidget : public Window {
   std::vector<std::uint64_t> tiles_;
   int tileColumns_ = 0;
   int tileRows_ = 0;
+  // The size in device pixels as the last allocation left it, and the
+  // client area as ApplyBars last settled it: what every rectangle is
+  // clipped and scaled against, a thousand times between two frames.
+  int width_ = 0;
+  int height_ = 0;
+  int scale_ = 1;
+  int clientWidth_ = 0;
+  int clientHeight_ = 0;
   int lastWidth_ = -1;
   int lastHeight_ = -1;
   // The keyboard as the message being handled left it.

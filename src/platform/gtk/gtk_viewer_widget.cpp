@@ -83,6 +83,7 @@ ViewerWidget::ViewerWidget() {
   g_signal_connect(area_, "draw", G_CALLBACK(OnDraw), this);
   g_signal_connect(grid_, "size-allocate", G_CALLBACK(OnSizeAllocate), this);
   g_signal_connect(area_, "realize", G_CALLBACK(OnRealize), this);
+  g_signal_connect(area_, "notify::scale-factor", G_CALLBACK(OnScaleFactor), this);
   g_signal_connect(area_, "key-press-event", G_CALLBACK(OnKey), this);
   g_signal_connect(area_, "key-release-event", G_CALLBACK(OnKey), this);
   g_signal_connect(area_, "button-press-event", G_CALLBACK(OnButton), this);
@@ -118,9 +119,9 @@ void ViewerWidget::SetScaleFilter(ScaleFilter filter) {
 
 int ViewerWidget::Scale() const { return std::max(1, gtk_widget_get_scale_factor(area_)); }
 
-int ViewerWidget::Width() const { return std::max(0, gtk_widget_get_allocated_width(grid_)) * Scale(); }
+int ViewerWidget::Width() const { return width_; }
 
-int ViewerWidget::Height() const { return std::max(0, gtk_widget_get_allocated_height(grid_)) * Scale(); }
+int ViewerWidget::Height() const { return height_; }
 
 int ViewerWidget::Thickness(const Bar& bar) const {
   int minimum = 0, natural = 0;
@@ -166,6 +167,8 @@ void ViewerWidget::ApplyBars() {
     gtk_widget_set_visible(bar->widget, bar->shown);
   }
   applying_ = false;
+  clientWidth_ = ClientWidth();
+  clientHeight_ = ClientHeight();
 }
 
 void ViewerWidget::SetScrollRange(ScrollBarKind bar, int range) {
@@ -204,6 +207,9 @@ void ViewerWidget::OnAdjustment(GtkAdjustment* adjustment, gpointer data) {
 
 void ViewerWidget::OnSizeAllocate(GtkWidget*, GdkRectangle*, gpointer data) {
   auto* self = static_cast<ViewerWidget*>(data);
+  self->scale_ = self->Scale();
+  self->width_ = std::max(0, gtk_widget_get_allocated_width(self->grid_)) * self->scale_;
+  self->height_ = std::max(0, gtk_widget_get_allocated_height(self->grid_)) * self->scale_;
   self->ApplyBars();
   const int w = self->ClientWidth(), h = self->ClientHeight();
   if (w == self->lastWidth_ && h == self->lastHeight_) return;
@@ -214,6 +220,10 @@ void ViewerWidget::OnSizeAllocate(GtkWidget*, GdkRectangle*, gpointer data) {
   size.y = h;
   self->Deliver(size);
 }
+
+// A move to a monitor of another scale changes the device size without a
+// new allocation.
+void ViewerWidget::OnScaleFactor(GObject*, GParamSpec*, gpointer data) { OnSizeAllocate(nullptr, nullptr, data); }
 
 void ViewerWidget::OnRealize(GtkWidget*, gpointer data) {
   auto* self = static_cast<ViewerWidget*>(data);
@@ -269,7 +279,7 @@ gboolean ViewerWidget::OnDraw(GtkWidget*, cairo_t* cr, gpointer data) {
 // nothing, so a thousand small rectangles between two frames cost GDK a
 // handful of region updates instead of a thousand.
 void ViewerWidget::InvalidateDevice(Rect area) {
-  const int clientWidth = ClientWidth(), clientHeight = ClientHeight();
+  const int clientWidth = clientWidth_, clientHeight = clientHeight_;
   const Rect visible = Intersect(area, {0, 0, clientWidth, clientHeight});
   if (visible.Empty()) return;
   const int columns = (clientWidth + kTile - 1) / kTile, rows = (clientHeight + kTile - 1) / kTile;
@@ -297,7 +307,7 @@ void ViewerWidget::InvalidateDevice(Rect area) {
   const Rect covered = Intersect({std::int64_t{left} * kTile, std::int64_t{top} * kTile,
                                   std::int64_t{right + 1} * kTile, std::int64_t{bottom + 1} * kTile},
                                  {0, 0, clientWidth, clientHeight});
-  const std::int64_t s = Scale();
+  const std::int64_t s = scale_;
   const std::int64_t x0 = covered.left / s, y0 = covered.top / s;
   const std::int64_t x1 = (covered.right + s - 1) / s, y1 = (covered.bottom + s - 1) / s;
   gtk_widget_queue_draw_area(area_, static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1 - x0),
@@ -535,7 +545,7 @@ void ViewerWidget::PaintImage(cairo_surface_t* image, double x, double y, Rect a
 void ViewerWidget::Cover(Rect area) {
   // Areas beyond int range are clipped by cairo anyway: only what the
   // window shows matters here.
-  const Rect shown = Intersect(area, {0, 0, ClientWidth(), ClientHeight()});
+  const Rect shown = Intersect(area, {0, 0, clientWidth_, clientHeight_});
   if (shown.Empty() || !covered_) return;
   const cairo_rectangle_int_t r{static_cast<int>(shown.left), static_cast<int>(shown.top),
                                 static_cast<int>(shown.Width()), static_cast<int>(shown.Height())};
