@@ -2,7 +2,8 @@
 // server holds for the viewer's window equals the server's screen, one to
 // one and scrolled; a stretched picture equals a nearest-neighbour reference
 // exactly and a box-filtered one within a tolerance; the scroll bars show
-// exactly when AutoScroll is set and the picture is larger than the window.
+// exactly when AutoScroll is set and the picture is larger than the window;
+// a window shown after the session started paints the picture as well.
 #include <cmath>
 
 #include "gtk/gtk_fixture.h"
@@ -82,6 +83,26 @@ TEST(GtkDisplay, OneToOneAndScrolledTheWindowEqualsTheServersScreen) {
   GtkWidget* hbar = gtk_grid_get_child_at(GTK_GRID(w.window.Widget()), 0, 1);
   gtk_range_set_value(GTK_RANGE(hbar), 40);
   EXPECT_EQ(w.MatchWindow(shifted(40, 100)), 0u);
+}
+
+// A host may start the session before its window is on screen: the
+// framebuffer is then plain memory, and the window, once shown, paints it
+// through an image it shares with the X server.
+TEST(GtkDisplay, AWindowShownAfterTheSessionStartedShowsTheScreenToo) {
+  Server server;
+  ASSERT_TRUE(server.xvnc.Ok()) << server.xvnc.Problem();
+  const ScreenImage screen = CaptureScreen(server.xvnc.Display());
+  WindowedViewer w(kFrameW, kFrameH);
+  gtk_widget_hide(w.top);
+  gtk_widget_unrealize(w.top);
+  w.Connect(server.xvnc.Port());
+  ASSERT_TRUE(w.WaitFirstUpdate()) << w.error;
+  gtk_widget_show_all(w.top);
+  ASSERT_TRUE(PumpUntil([&] { return w.window.Width() == kFrameW && gtk_widget_get_mapped(w.window.DrawingArea()); }));
+  EXPECT_EQ(w.MatchWindow([&](const ScreenImage& image) {
+    return CountDifferences(image, kFrameW, kFrameH, [&](int x, int y) { return screen.At(x, y); });
+  }),
+            0u);
 }
 
 TEST(GtkDisplay, BeyondThePictureTheWindowShowsItsBackground) {
