@@ -138,6 +138,7 @@ class ViewerWidget : public Window {
   void ApplyBars();
   void InvalidateDevice(Rect area);
   void PaintImage(cairo_surface_t* image, double x, double y, Rect area);
+  void PaintScaled(cairo_surface_t* image, Rect source, Rect dest, Rect area);
   // Notes that the paint under way put the picture on `area`.
   void Cover(Rect area);
   static void StrokeOutline(cairo_t* cr, Rect area);

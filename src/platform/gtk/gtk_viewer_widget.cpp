@@ -371,6 +371,15 @@ bool ViewerWidget::StretchFromSurface(const Surface& surface, Rect source, Rect 
   if (target.Empty()) return true;
   if (surface.Width() <= 0 || surface.Height() <= 0 || surface.Stride() <= 0 || surface.Stride() % 4 != 0)
     return false;
+  const double sx = static_cast<double>(source.Width()) / static_cast<double>(dest.Width());
+  const double sy = static_cast<double>(source.Height()) / static_cast<double>(dest.Height());
+  if (cairo_surface_t* shared = SharedImageOf(surface);
+      shared && (filter_ == ScaleFilter::Nearest || (sx <= 2.0 && sy <= 2.0))) {
+    // The X server scales straight from the framebuffer it shares with us,
+    // with the same filter and the same map as below.
+    PaintScaled(shared, source, dest, target);
+    return true;
+  }
   const int width = static_cast<int>(target.Width()), height = static_cast<int>(target.Height());
   cairo_surface_t* image = nullptr;
   if (direct_) {
@@ -540,6 +549,30 @@ void ViewerWidget::PaintImage(cairo_surface_t* image, double x, double y, Rect a
                   static_cast<double>(area.Width()), static_cast<double>(area.Height()));
   cairo_fill(cr_);
   cairo_restore(cr_);
+}
+
+// Puts `image` (part `source` scaled onto `dest`) on `area` of the window,
+// as ScaleInto maps it: bilinear or nearest, edge pixels continued.
+void ViewerWidget::PaintScaled(cairo_surface_t* image, Rect source, Rect dest, Rect area) {
+  Cover(area);
+  cairo_surface_mark_dirty(image);
+  const double sx = static_cast<double>(source.Width()) / static_cast<double>(dest.Width());
+  const double sy = static_cast<double>(source.Height()) / static_cast<double>(dest.Height());
+  cairo_pattern_t* pattern = cairo_pattern_create_for_surface(image);
+  cairo_matrix_t map;  // window to framebuffer
+  cairo_matrix_init(&map, sx, 0, 0, sy, static_cast<double>(source.left) - sx * static_cast<double>(dest.left),
+                    static_cast<double>(source.top) - sy * static_cast<double>(dest.top));
+  cairo_pattern_set_matrix(pattern, &map);
+  cairo_pattern_set_filter(pattern, filter_ == ScaleFilter::Nearest ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_BILINEAR);
+  cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
+  cairo_save(cr_);
+  cairo_set_source(cr_, pattern);
+  cairo_set_operator(cr_, CAIRO_OPERATOR_SOURCE);
+  cairo_rectangle(cr_, static_cast<double>(area.left), static_cast<double>(area.top),
+                  static_cast<double>(area.Width()), static_cast<double>(area.Height()));
+  cairo_fill(cr_);
+  cairo_restore(cr_);
+  cairo_pattern_destroy(pattern);
 }
 
 void ViewerWidget::Cover(Rect area) {
