@@ -14,7 +14,9 @@
 # the replay side: bytes leave only as fast as the client reads them. Prints
 # updates per second (median of RUNS, default 3) and the ratios, and for the
 # GTK viewer the rectangles it was given against its paints and the frames
-# of its frame clock.
+# of its frame clock. A ratio is the median of the ratios within each round
+# (the clients of a round run one after the other), so that the machine's
+# slow changes of speed between rounds cancel out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 frames=${1:-200}
@@ -53,6 +55,13 @@ run_client() { # recording repeat kill-after client...
 }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a/b; else print "n/a" }'; }
+# The median of the ratios of two lists of the same length, pair by pair.
+paired_ratio() { # "a1 a2 ..." "b1 b2 ..."
+  local -a a=($1) b=($2)
+  local i out=()
+  for i in "${!a[@]}"; do out+=("$(ratio "${a[$i]}" "${b[$i]}")"); done
+  if printf '%s\n' "${out[@]}" | grep -q n/a; then echo n/a; else printf '%s\n' "${out[@]}" | median; fi
+}
 
 printf '%-8s %10s %10s %10s %10s %10s %9s %9s %9s %22s\n' encoding headless gtk gtk-720p baseline tigervnc \
   gtk/head 720p/head gtk/tiger "rects/paints/frames"
@@ -80,6 +89,8 @@ for entry in "raw 0" "rre 2" "corre 4" "hextile 5"; do
   bm=$(printf '%s\n' "${b[@]}" | median)
   tm=$(printf '%s\n' "${t[@]}" | median)
   printf '%-8s %10s %10s %10s %10s %10s %9s %9s %9s %22s\n' "$name" "$hm" "$gm" "$sm" "$bm" "$tm" \
-    "$(ratio "$gm" "$hm")" "$(ratio "$sm" "$hm")" "$(ratio "$gm" "$tm")" "$counts"
+    "$(paired_ratio "${g[*]}" "${h[*]}")" "$(paired_ratio "${s[*]}" "${h[*]}")" \
+    "$(paired_ratio "${g[*]}" "${t[*]}")" "$counts"
 done
-echo "(updates per second, timed on the replay side; rects/paints/frames: the GTK viewer's last one-to-one run)"
+echo "(updates per second, timed on the replay side, medians; ratios: medians of the ratios within a round;"
+echo " rects/paints/frames: the GTK viewer's last one-to-one run)"
