@@ -1,5 +1,6 @@
 // Our message loop under GTK's: timers and records from other threads run
-// in gtk_main, a WaitForFlag and a Flush from inside a GTK signal handler
+// in gtk_main, a send larger than the socket buffers drains as its peer
+// reads, a WaitForFlag and a Flush from inside a GTK signal handler
 // keep the session going, and clipboard text travels both ways between the
 // local CLIPBOARD (UTF-8, line feeds) and real servers (ISO-8859-1):
 // TigerVNC through its selections, x11vnc through its CUT_BUFFER0.
@@ -7,7 +8,9 @@
 
 #include "gtk/gtk_fixture.h"
 #include "platform/message_loop.h"
+#include "socket/USocket.h"
 #include "support/loop_check.h"
+#include "support/loopback.h"
 
 namespace telorus::test {
 namespace {
@@ -39,6 +42,47 @@ TEST(GtkLoop, TimersAndPostsFromAnotherThreadRunInGtkMain) {
     EXPECT_GE(ticks, 3);
     EXPECT_TRUE(posted);
     g_source_remove(guard);
+  }
+  ExpectLoopClean();
+}
+
+// A socket comes to want write readiness while the set of descriptors
+// stays the same: GLib's poll has to learn of it for the rest of the bytes
+// to go out. (A listening socket opened after the connection settled makes
+// GLib's records hold the connection as wanting only to read.)
+TEST(GtkLoop, ASendLargerThanTheSocketBuffersDrainsAsThePeerReads) {
+  {
+    platform::gtk::MessageLoopSource source;
+    Listener listener;
+    socket::TUSocket sock;
+    sock.SendBlockSize = 65535;
+    bool connected = false, drained = false;
+    sock.OnSessionConnected = [&](TObject*, std::uint16_t error) { connected = error == 0; };
+    sock.OnDataSent = [&](TObject*, std::uint16_t) { drained = true; };
+    sock.SetAddr("127.0.0.1");
+    sock.SetPort(listener.PortText());
+    sock.Connect();
+    ASSERT_TRUE(PumpUntil([&] { return connected && drained; }));
+    Peer peer = listener.Accept();
+    ASSERT_TRUE(peer.Valid());
+    socket::TUSocket idle;
+    idle.SetAddr("127.0.0.1");
+    idle.SetPort("0");
+    idle.Listen();
+    PumpFor(50ms);
+    std::string data(8 * 1024 * 1024, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+    drained = false;
+    ASSERT_EQ(sock.Send(data.data(), static_cast<std::int32_t>(data.size())), static_cast<std::int32_t>(data.size()));
+    ASSERT_FALSE(sock.AllSent()) << "the socket buffers took 8 MiB at once";
+    std::string got;
+    std::thread reader([&] {
+      std::this_thread::sleep_for(200ms);
+      got = peer.ReadExactly(data.size(), 30s);
+    });
+    EXPECT_TRUE(PumpUntil([&] { return drained; }, 30s));
+    reader.join();
+    EXPECT_TRUE(got == data) << got.size() << " of " << data.size() << " bytes, in order";
   }
   ExpectLoopClean();
 }
