@@ -222,8 +222,10 @@ void ViewerWidget::OnSizeAllocate(GtkWidget*, GdkRectangle*, gpointer data) {
 }
 
 // A move to a monitor of another scale changes the device size without a
-// new allocation.
-void ViewerWidget::OnScaleFactor(GObject*, GParamSpec*, gpointer data) { OnSizeAllocate(nullptr, nullptr, data); }
+// new allocation. Before the first allocation there is no size to change.
+void ViewerWidget::OnScaleFactor(GObject*, GParamSpec*, gpointer data) {
+  if (static_cast<ViewerWidget*>(data)->lastWidth_ >= 0) OnSizeAllocate(nullptr, nullptr, data);
+}
 
 void ViewerWidget::OnRealize(GtkWidget*, gpointer data) {
   auto* self = static_cast<ViewerWidget*>(data);
