@@ -70,8 +70,7 @@ TEST(GtkLoop, ASendLargerThanTheSocketBuffersDrainsAsThePeerReads) {
     idle.SetPort("0");
     idle.Listen();
     PumpFor(50ms);
-    std::string data(8 * 1024 * 1024, '\0');
-    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+    const std::string data = PatternBytes(8 * 1024 * 1024);
     drained = false;
     ASSERT_EQ(sock.Send(data.data(), static_cast<std::int32_t>(data.size())), static_cast<std::int32_t>(data.size()));
     ASSERT_FALSE(sock.AllSent()) << "the socket buffers took 8 MiB at once";

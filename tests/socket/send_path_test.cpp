@@ -12,18 +12,11 @@ namespace {
 using namespace socket;
 using Events = std::vector<std::string>;
 
-class SendPathTest : public SocketTest {
- protected:
-  static std::string Pattern(std::size_t n) {
-    std::string s(n, '\0');
-    for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
-    return s;
-  }
-};
+class SendPathTest : public SocketTest {};
 
 TEST_F(SendPathTest, BlocksOf1460MakeWritesOf1460And1460And1080) {
   ConnectPeer();
-  std::string data = Pattern(4000);
+  std::string data = PatternBytes(4000);
   bool insideSend = false, dataSentInsideSend = false;
   log->after = [&](const std::string& e) { dataSentInsideSend = dataSentInsideSend || (insideSend && e == "DataSent(0)"); };
   insideSend = true;
@@ -55,7 +48,7 @@ TEST_F(SendPathTest, LargeSendDrainsThroughWriteNotifications) {
   sock->SendBlockSize = 65535;
   ConnectPeer();
   const std::size_t size = 8 * 1024 * 1024;
-  std::string data = Pattern(size);
+  std::string data = PatternBytes(size);
   std::int64_t reported = 0;
   auto recorder = sock->OnSendData;
   sock->OnSendData = [&](TObject* s, std::int32_t n) {
@@ -135,7 +128,7 @@ TEST_F(SendPathTest, NoReceiveLoopGivesOneEventPerNotification) {
 TEST_F(SendPathTest, FlushWritesEverythingBeforeReturning) {
   ConnectPeer();
   const std::size_t size = 4 * 1024 * 1024;
-  std::string data = Pattern(size);
+  std::string data = PatternBytes(size);
   std::string got;
   std::thread reader([&] { got = peer.ReadExactly(size, std::chrono::seconds(30)); });
   sock->Send(data.data(), static_cast<std::int32_t>(size));
@@ -149,7 +142,7 @@ TEST_F(SendPathTest, FlushReturnsWhenThePeerResets) {
   ConnectPeer();
   peer.SetReceiveBuffer(4096);
   const std::size_t size = 16 * 1024 * 1024;
-  std::string data = Pattern(size);
+  std::string data = PatternBytes(size);
   sock->Send(data.data(), static_cast<std::int32_t>(size));
   ASSERT_FALSE(sock->AllSent());
   std::thread resetter([&] {

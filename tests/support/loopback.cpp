@@ -117,4 +117,10 @@ std::uint16_t UnusedPort() {
   return ntohs(sa.sin_port);
 }
 
+std::string PatternBytes(std::size_t size) {
+  std::string s(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+  return s;
+}
+
 }  // namespace telorus::test

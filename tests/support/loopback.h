@@ -55,4 +55,8 @@ class Listener {
 // A loopback port that nobody listens on (bound, then released).
 std::uint16_t UnusedPort();
 
+// `size` bytes that do not repeat with a short period, so that a lost,
+// doubled or reordered stretch of a long transfer shows.
+std::string PatternBytes(std::size_t size);
+
 }  // namespace telorus::test
