@@ -2,13 +2,16 @@
 // window shows the server's screen pixel for pixel (also on a HiDPI display),
 // xdotool's input moves the remote pointer, turns its wheel and types into
 // an xterm on the server (Shift, AltGr and German keys included), a server
-// that wants a password gets it from the dialog, and the F8 menu reconnects.
+// that wants a password gets it from the dialog, and the F8 menu reconnects,
+// sends Ctrl+Alt+Del and stretches the picture.
 #include <fstream>
 #include <sstream>
 #include <thread>
 
 #include "gtk/gtk_fixture.h"
 #include "support/loopback.h"
+#include "support/scripted_server.h"
+#include "viewer/rfb_bytes.h"
 
 namespace telorus::test {
 namespace {
@@ -180,6 +183,61 @@ TEST(ViewerApp, TheErrorBarAndTheF8MenuReconnectWithTheSameSettings) {
   App::Local({"xdotool", "key", "r"});  // the menu's _Reconnect
   Peer third = listener.Accept(10s);
   EXPECT_TRUE(third.Valid()) << "connected again to the same server";
+}
+
+TEST(ViewerApp, TheF8MenuSendsCtrlAltDelAndStretchesThePicture) {
+  // A 64x48 screen, red on the left half and blue on the right.
+  constexpr int kWidth = 64, kHeight = 48;
+  const rfb::PixelFormat format = rfb::TrueColour32();
+  std::vector<std::uint32_t> picture(kWidth * kHeight);
+  const std::uint32_t kRed = rfb::Rgb(255, 0, 0), kBlue = rfb::Rgb(0, 0, 255);
+  for (int i = 0; i < kWidth * kHeight; ++i) picture[i] = i % kWidth < kWidth / 2 ? kRed : kBlue;
+  ScriptedServer server;
+  server.Send("RFB 003.003\n").Expect(12).Send(rfb::Be32(1)).Expect(1);
+  server.Send(rfb::ServerInit(kWidth, kHeight, format, "menu")).Expect(8);
+  server.Send(rfb::UpdateHeader(1) + rfb::RectHeader(0, 0, kWidth, kHeight, 0) + rfb::RawPixels(format, picture));
+  server.Start();
+  App app({"127.0.0.1:" + std::to_string(server.Port()), "--codec", "raw", "--nearest"});
+  const unsigned long window = app.WaitWindow("menu");
+  ASSERT_NE(window, 0u) << "connected: the desktop name is the title";
+  const std::string id = std::to_string(window);
+  // Wider than the picture: one to one, x = 200 is beyond it.
+  App::Local({"xdotool", "windowsize", "--sync", id, "256", "200"});
+  App::Local({"xdotool", "mousemove", "--window", id, "20", "20"});
+  App::Local({"xdotool", "windowfocus", "--sync", id});
+  // The colour at (x, y) of the window, or ~0 when there is none.
+  auto shown = [&](int x, int y) -> std::uint32_t {
+    int status = -1;
+    const std::string data = RunWithDisplay(LocalDisplay(), {"xwd", "-id", id, "-silent"}, &status);
+    if (status != 0) return ~0u;
+    const ScreenImage image = ParseXwd(data);
+    return x < image.width && y < image.height ? image.At(x, y) & 0xFFFFFF : ~0u;
+  };
+  auto waitShown = [&](int x, int y, std::uint32_t colour) {
+    const auto deadline = Clock::now() + 10s;
+    while (Clock::now() < deadline && shown(x, y) != colour) std::this_thread::sleep_for(100ms);
+    return shown(x, y);
+  };
+  ASSERT_EQ(waitShown(20, 10, kRed), kRed) << "the picture is shown";
+  EXPECT_NE(shown(200, 10), kBlue) << "one to one, the picture ends at x = 64";
+
+  App::Local({"xdotool", "key", "F8"});
+  std::this_thread::sleep_for(500ms);
+  App::Local({"xdotool", "key", "d"});  // Send Ctrl+Alt+_Del
+  using rfb::KeyEvent;
+  const std::string ctrlAltDel = KeyEvent(true, 0xFFE3) + KeyEvent(true, 0xFFE9) + KeyEvent(true, 0xFFFF) +
+                                 KeyEvent(false, 0xFFFF) + KeyEvent(false, 0xFFE9) + KeyEvent(false, 0xFFE3);
+  const auto deadline = Clock::now() + 10s;
+  while (Clock::now() < deadline && server.Received().find(ctrlAltDel) == std::string::npos)
+    std::this_thread::sleep_for(100ms);
+  EXPECT_NE(server.Received().find(ctrlAltDel), std::string::npos) << "Ctrl, Alt and Delete pressed and released";
+
+  App::Local({"xdotool", "key", "F8"});
+  std::this_thread::sleep_for(500ms);
+  App::Local({"xdotool", "key", "s"});  // _Stretch to the window
+  EXPECT_EQ(waitShown(200, 10, kBlue), kBlue) << "stretched, the right half reaches across the window";
+  EXPECT_EQ(shown(20, 10), kRed);
+  EXPECT_TRUE(app.Running());
 }
 
 }  // namespace

@@ -13,9 +13,7 @@ using Kind = platform::WindowMessageKind;
 
 constexpr int kFrameWidth = 1024, kFrameHeight = 768;
 
-std::string KeyEvent(bool down, std::uint32_t keysym) {
-  return rfb::U8(4) + rfb::U8(down ? 1 : 0) + rfb::U8(1) + rfb::U8(1) + rfb::Be32(keysym);
-}
+using rfb::KeyEvent;
 std::string Press(std::uint32_t keysym) { return KeyEvent(true, keysym) + KeyEvent(false, keysym); }
 std::string Pointer(int mask, int x, int y) {
   return rfb::U8(5) + rfb::U8(static_cast<std::uint32_t>(mask)) + rfb::Be16(static_cast<std::uint32_t>(x)) +

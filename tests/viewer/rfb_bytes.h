@@ -123,5 +123,9 @@ inline std::string UpdateRequest(bool incremental, int w, int h) {
          Be16(static_cast<std::uint32_t>(h));
 }
 inline std::string SetPixelFormat(const PixelFormat& f) { return U8(0) + std::string(3, '\0') + Encode(f); }
+// A key event as this viewer sends it: its two padding bytes are 1.
+inline std::string KeyEvent(bool down, std::uint32_t keysym) {
+  return U8(4) + U8(down ? 1 : 0) + U8(1) + U8(1) + Be32(keysym);
+}
 
 }  // namespace telorus::test::rfb

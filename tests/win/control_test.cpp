@@ -605,7 +605,7 @@ TEST_F(ControlTest, EventsReachTheSinkInOrderAndTheKeyComesBackByReference) {
   ASSERT_NE(key, nullptr);
   EXPECT_EQ(key->arguments, std::vector<std::wstring>{L"&120"});
   SendMessageW(window, WM_KEYDOWN, 'A', 1);
-  const std::string press = rfb::U8(4) + rfb::U8(1) + rfb::U8(1) + rfb::U8(1) + rfb::Be32('a');  // Shift is up
+  const std::string press = rfb::KeyEvent(true, 'a');  // Shift is up
   EXPECT_TRUE(PumpUntil([&] { return server.Received().find(press) != std::string::npos; }, 5s))
       << "the server never saw the key pressed";
 

@@ -139,10 +139,9 @@ TEST_F(Win32WindowTest, WindowMessagesReachTheServerAsInput) {
   PostMessageA(hwnd, WM_KEYDOWN, VK_LWIN, 0);
   PostMessageA(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(30, 40));
   PostMessageA(hwnd, WM_LBUTTONUP, 0, MAKELPARAM(31, 41));
-  const std::string expected = rfb::U8(4) + rfb::U8(1) + rfb::U8(1) + rfb::U8(1) + rfb::Be32('a') + rfb::U8(4) +
-                               rfb::U8(0) + rfb::U8(1) + rfb::U8(1) + rfb::Be32('a') + rfb::U8(4) + rfb::U8(1) +
-                               rfb::U8(1) + rfb::U8(1) + rfb::Be32(0xFFEB) + rfb::U8(5) + rfb::U8(1) + rfb::Be16(30) +
-                               rfb::Be16(40) + rfb::U8(5) + rfb::U8(0) + rfb::Be16(31) + rfb::Be16(41);
+  const std::string expected = rfb::KeyEvent(true, 'a') + rfb::KeyEvent(false, 'a') + rfb::KeyEvent(true, 0xFFEB) +
+                               rfb::U8(5) + rfb::U8(1) + rfb::Be16(30) + rfb::Be16(40) + rfb::U8(5) + rfb::U8(0) +
+                               rfb::Be16(31) + rfb::Be16(41);
   ASSERT_TRUE(RunLoopUntil([&] { return server.Received().size() >= before + expected.size(); }, 5s));
   EXPECT_EQ(server.Received().substr(before), expected);
   EXPECT_EQ(GetFocus(), hwnd) << "a click takes the focus";
