@@ -3,7 +3,8 @@
 // reads, a WaitForFlag and a Flush from inside a GTK signal handler
 // keep the session going, and clipboard text travels both ways between the
 // local CLIPBOARD (UTF-8, line feeds) and real servers (ISO-8859-1):
-// TigerVNC through its selections, x11vnc through its CUT_BUFFER0.
+// TigerVNC through its selections, x11vnc through its CUT_BUFFER0; the
+// server's bell rings the display's.
 #include <thread>
 
 #include "gtk/gtk_fixture.h"
@@ -11,6 +12,11 @@
 #include "socket/USocket.h"
 #include "support/loop_check.h"
 #include "support/loopback.h"
+#include "support/scripted_server.h"
+#include "viewer/rfb_bytes.h"
+
+// After gtest: Xlib's None macro would break its headers.
+#include <X11/XKBlib.h>
 
 namespace telorus::test {
 namespace {
@@ -192,6 +198,39 @@ TEST_F(GtkClipboard, X11VncBothWaysThroughItsCutBuffer) {
     PumpUntil([&] { return (local = Selection(LocalDisplay())) == "Grüße aus x11vnc"; }, 4s);
   }
   EXPECT_EQ(local, "Grüße aus x11vnc");
+}
+
+TEST(GtkSession, TheServersBellRingsTheDisplaysBell) {
+  // XKB tells a client that asks of every bell rung on the display.
+  Display* x = XOpenDisplay((":" + std::to_string(LocalDisplay())).c_str());
+  ASSERT_NE(x, nullptr);
+  int opcode = 0, xkbEvent = 0, xkbError = 0, major = XkbMajorVersion, minor = XkbMinorVersion;
+  ASSERT_TRUE(XkbUseExtension(x, &major, &minor) && XkbQueryExtension(x, &opcode, &xkbEvent, &xkbError, &major, &minor));
+  XkbSelectEvents(x, XkbUseCoreKbd, XkbBellNotifyMask, XkbBellNotifyMask);
+  XSync(x, False);
+  auto bellsRung = [&] {
+    int bells = 0;
+    while (XPending(x) > 0) {
+      XkbEvent event;
+      XNextEvent(x, &event.core);
+      if (event.type == xkbEvent && event.any.xkb_type == XkbBellNotify) ++bells;
+    }
+    return bells;
+  };
+  ScriptedServer server;
+  server.Send("RFB 003.003\n").Expect(12).Send(rfb::Be32(1)).Expect(1);
+  server.Send(rfb::ServerInit(8, 8, rfb::TrueColour32(), "bell")).Pause(300ms).Send(rfb::Bell());
+  server.Start();
+  WindowedViewer w(64, 64);
+  w.viewer.SetEnableBell(true);
+  w.Connect(server.Port());
+  ASSERT_TRUE(PumpUntil([&] { return w.viewer.IsSessionRunning(); }));
+  EXPECT_EQ(bellsRung(), 0) << "no bell before the server rings";
+  int bells = 0;
+  PumpUntil([&] { return (bells += bellsRung()) > 0; }, 5s);
+  PumpFor(200ms);
+  EXPECT_EQ(bells + bellsRung(), 1);
+  XCloseDisplay(x);
 }
 
 }  // namespace
