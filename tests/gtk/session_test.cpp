@@ -5,6 +5,7 @@
 // local CLIPBOARD (UTF-8, line feeds) and real servers (ISO-8859-1):
 // TigerVNC through its selections, x11vnc through its CUT_BUFFER0; the
 // server's bell rings the display's.
+#include <memory>
 #include <thread>
 
 #include "gtk/gtk_fixture.h"
@@ -202,10 +203,13 @@ TEST_F(GtkClipboard, X11VncBothWaysThroughItsCutBuffer) {
 
 TEST(GtkSession, TheServersBellRingsTheDisplaysBell) {
   // XKB tells a client that asks of every bell rung on the display.
-  Display* x = XOpenDisplay((":" + std::to_string(LocalDisplay())).c_str());
+  std::unique_ptr<Display, int (*)(Display*)> connection(
+      XOpenDisplay((":" + std::to_string(LocalDisplay())).c_str()), XCloseDisplay);
+  Display* x = connection.get();
   ASSERT_NE(x, nullptr);
   int opcode = 0, xkbEvent = 0, xkbError = 0, major = XkbMajorVersion, minor = XkbMinorVersion;
-  ASSERT_TRUE(XkbUseExtension(x, &major, &minor) && XkbQueryExtension(x, &opcode, &xkbEvent, &xkbError, &major, &minor));
+  ASSERT_TRUE(XkbUseExtension(x, &major, &minor) &&
+              XkbQueryExtension(x, &opcode, &xkbEvent, &xkbError, &major, &minor));
   XkbSelectEvents(x, XkbUseCoreKbd, XkbBellNotifyMask, XkbBellNotifyMask);
   XSync(x, False);
   auto bellsRung = [&] {
@@ -230,7 +234,6 @@ TEST(GtkSession, TheServersBellRingsTheDisplaysBell) {
   PumpUntil([&] { return (bells += bellsRung()) > 0; }, 5s);
   PumpFor(200ms);
   EXPECT_EQ(bells + bellsRung(), 1);
-  XCloseDisplay(x);
 }
 
 }  // namespace
