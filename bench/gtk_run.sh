@@ -52,6 +52,9 @@ run_client() { # recording repeat kill-after client...
     wait "$cp" 2>/dev/null || true
   else
     "${client_cpu[@]}" "${@/PORT/$p}" >"$work/client.out" 2>/dev/null || true
+    # The client can be done with the last update before the replay has
+    # returned from sending it and written its time.
+    for _ in $(seq 50); do [ -s "$tf" ] && break; sleep 0.1; done
   fi
   kill "$rp" 2>/dev/null || true
   wait "$rp" 2>/dev/null || true
