@@ -1,6 +1,6 @@
 // Fuzzes the session engine with server bytes: the handshake, the server's
 // initialisation (size, pixel format, name) and the messages of a session,
-// in every pixel format.
+// in every pixel format. The session runs in memory, with no socket.
 //
 // Input, byte 0: bits 0-1 where the input's own bytes take over (0 and 3:
 // after a complete handshake built from the header below, so the rest is
@@ -14,7 +14,7 @@
 // Byte 1: the piece size in which the rest arrives (1 to 64, or 256-byte
 // multiples from 128 up).
 // Bytes 2-5: width and height (big-endian; the harness keeps each below
-// 2048 so a framebuffer stays small). Byte 6: the table's format. Then, with
+// 1024 so a framebuffer stays small). Byte 6: the table's format. Then, with
 // bit 7, the 16 bytes of a PIXEL_FORMAT. Then the name length (one byte) and
 // the name. The rest is the server's stream.
 #include <cstddef>
@@ -24,9 +24,9 @@
 #include <string>
 
 #include "loopback_peer.h"
-#include "platform/headless/headless_window.h"
-#include "platform/message_loop.h"
+#include "platform/surface.h"
 #include "viewer/Telorus.h"
+#include "viewer/rfb_session.h"
 
 namespace {
 
@@ -59,21 +59,57 @@ const std::string kFormats[] = {
 };
 constexpr std::size_t kFormatCount = sizeof kFormats / sizeof kFormats[0];
 
-// The viewer's socket is a real connection on loopback (the engine only
-// goes on while its socket is connected, and what it sends must go
-// somewhere); the fuzzer holds the server's end and hands the server's
-// bytes to the engine directly.
-socket::TUSocket& Listener() {
-  static socket::TUSocket* listener = [] {
-    auto* l = new socket::TUSocket;
-    l->SetAddr("127.0.0.1");
-    l->SetPort("0");
-    l->SetProto("tcp");
-    l->Listen();
-    return l;
-  }();
-  return *listener;
-}
+// The session runs in memory: its transport keeps what the session sends
+// (bounded) and is open until the session asks to close, as the viewer's
+// socket would be. The handler plays the viewer: it draws nothing, and a
+// close resets the session as the viewer's closed handler does.
+class MemoryTransport : public viewer::Transport {
+ public:
+  std::int32_t Receive(void*, std::size_t) override { return 0; }
+  void Send(const void* data, std::size_t length) override {
+    if (!open) fuzz::Fault("the session sent over a closed transport");
+    sent += length;
+    (void)data;
+  }
+  bool Open() const override { return open; }
+  bool open = true;
+  std::size_t sent = 0;
+};
+
+class Handler : public viewer::RfbSessionHandler {
+ public:
+  explicit Handler(MemoryTransport& transport) : transport_(transport) {}
+  viewer::RfbSession* session = nullptr;
+  bool debug = false;
+
+  void SessionStatus(const std::string& text) override {
+    if (debug) std::fprintf(stderr, "status: %s\n", text.c_str());
+  }
+  void SessionFrameSize(std::int32_t, std::int32_t) override {}
+  platform::Surface CreateFrameSurface(int width, int height) override {
+    return platform::CreateBitmapSurface(width, height);
+  }
+  void SessionAuthFailed() override {}
+  void SessionHostName(const std::string&) override {}
+  void SessionConnected() override {}
+  void SessionRunning() override {}
+  void SessionRectangle(int x, int y, int width, int height) override {
+    const viewer::FrameBitmap* frame = session->Frame();
+    if (!frame) fuzz::Fault("a rectangle was reported without a framebuffer");
+    if (width < 0 || height < 0 || x < 0 || y < 0) fuzz::Fault("a rectangle with a negative position or size");
+  }
+  void SessionUpdateComplete() override {}
+  void SessionBell() override {}
+  void SessionCutText(const std::string&) override {}
+  void SessionClose() override {
+    if (!transport_.open) return;
+    transport_.open = false;
+    session->Reset();
+  }
+
+ private:
+  MemoryTransport& transport_;
+};
 
 }  // namespace
 
@@ -85,8 +121,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int codec = ((data[0] >> 4) & 7) % 5;
   const bool formatFromInput = (data[0] & 0x80) != 0;
   const std::size_t piece = data[1] < 128 ? 1 + data[1] % 64 : 256u * (data[1] - 127u);
-  const std::uint16_t width = static_cast<std::uint16_t>(((data[2] << 8) | data[3]) & 0x7FF);
-  const std::uint16_t height = static_cast<std::uint16_t>(((data[4] << 8) | data[5]) & 0x7FF);
+  const std::uint16_t width = static_cast<std::uint16_t>(((data[2] << 8) | data[3]) & 0x3FF);
+  const std::uint16_t height = static_cast<std::uint16_t>(((data[4] << 8) | data[5]) & 0x3FF);
   std::string format = kFormats[data[6] % kFormatCount];
   std::size_t at = 7;
   if (formatFromInput) {
@@ -113,39 +149,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   stream.append(reinterpret_cast<const char*>(data + at), size - at);
 
-  const int server = ::socket(AF_INET, SOCK_STREAM, 0);
-  {
-    platform::HeadlessWindow window(64, 48);
-    platform::HeadlessClipboard clipboard;
-    platform::HeadlessBell bell;
-    viewer::TQuarneTelorus v(window, clipboard, bell);
-    v.SetEnableBell(true);
-    v.SetPassword("fuzzpass");
-    v.SetPixelFormat(eightBit ? viewer::VNC8Bit : viewer::VNCAuto);
-    v.SetCodec(static_cast<viewer::TVNCCodec>(codec));
-    v.SetSessionStartPauseForTesting(0);
-    if (std::getenv("ENGINE_FUZZ_DEBUG")) {
-      v.OnStatus = [](TObject*, const std::string& text) { std::fprintf(stderr, "status: %s\n", text.c_str()); };
-    }
-    {
-      sockaddr_in a{};
-      a.sin_family = AF_INET;
-      a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      a.sin_port = htons(static_cast<std::uint16_t>(std::stoi(Listener().LocalBoundPort())));
-      if (::connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) fuzz::Fault("cannot connect on loopback");
-    }
-    v.Socket().Dup(Listener().Accept());
-    if (v.Socket().State() != socket::wsConnected) fuzz::Fault("the viewer's socket is not connected");
-    v.SetStatusForTesting(viewer::VNCVersion);
-    for (std::size_t i = 0; i < stream.size(); i += piece) {
-      v.InjectReceived(stream.data() + i, std::min(piece, stream.size() - i));
-    }
-    platform::PumpPending();
+  MemoryTransport transport;
+  Handler handler(transport);
+  viewer::RfbSession session(handler, transport);
+  handler.session = &session;
+  handler.debug = std::getenv("ENGINE_FUZZ_DEBUG") != nullptr;
+  session.SetPassword("fuzzpass");
+  session.SetWantEightBit(eightBit);
+  session.SetEncodings({viewer::EncodingOf(static_cast<viewer::TVNCCodec>(codec))});
+  session.SetStartPause(0);
+  session.Begin();
+  for (std::size_t i = 0; i < stream.size() && transport.open; i += piece) {
+    session.Inject(stream.data() + i, std::min(piece, stream.size() - i));
   }
-  // A reset, not an orderly close: a run leaves no connection in TIME_WAIT
-  // behind, so a long run never runs out of loopback ports.
-  linger l{1, 0};
-  ::setsockopt(server, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-  ::close(server);
   return 0;
 }

@@ -1,6 +1,6 @@
 // The viewer component: construction, properties, connecting, the socket and
-// timer handlers and the outgoing session messages. The protocol steps are in
-// TelorusEngine.cpp, the display in TelorusDisplay.cpp, and keys, mouse,
+// timer handlers, and what the session reports. The protocol itself is in
+// rfb_session.cpp, the display in TelorusDisplay.cpp, and keys, mouse,
 // clipboard and bell in TelorusInput.cpp.
 #include "viewer/Telorus.h"
 
@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "socket/Resolve.h"
-#include "viewer/big_endian.h"
+#include "viewer/rfb_wire.h"
 
 namespace telorus::viewer {
 
@@ -17,13 +17,13 @@ using socket::wsConnected;
 
 std::int32_t EncodingOf(TVNCCodec codec) {
   switch (codec) {
-    case vncRAW: return 0;
-    case vncCopyRect: return 1;
-    case vncRRE: return 2;
-    case vncCoRRE: return 4;
-    case vncHextile: return 5;
+    case vncRAW: return rfb::kEncodingRaw;
+    case vncCopyRect: return rfb::kEncodingCopyRect;
+    case vncRRE: return rfb::kEncodingRRE;
+    case vncCoRRE: return rfb::kEncodingCoRRE;
+    case vncHextile: return rfb::kEncodingHextile;
   }
-  return 5;
+  return rfb::kEncodingHextile;
 }
 
 bool CodecFromName(std::string_view name, TVNCCodec* codec) {
@@ -75,15 +75,14 @@ TQuarneTelorus::TQuarneTelorus(platform::Window& window, platform::Clipboard& cl
   FSocket->OnDnsLookupDone = MethodEvent(this, &TQuarneTelorus::HandleDnsLookupDone);
   FSocket->SendBlockSize = 0xFFFF;
   FSocket->SetLineMode(false);  // the session reads raw bytes
+  FTransport = std::make_unique<SocketTransport>(*FSocket);
+  FSession = std::make_unique<RfbSession>(static_cast<RfbSessionHandler&>(*this), *FTransport);
+  FSession->SetEncodings({EncodingOf(FCodec)});
   FUpdateTimer.Sender = this;
   FUpdateTimer.OnTimer = MethodEvent(this, &TQuarneTelorus::UpdateTick);
   FWindow.SetCursorShape(-3);  // cross-hair
   FWindow.SetBackground(FColor);
   FWindow.SetHook([this](platform::WindowMessage& message) { HandleWindowMessage(message); });
-  FDecoder.SetCopyRectNotice([this](std::uint16_t x, std::uint16_t y) {
-    DoStatus("CopyRect Codec:" + std::to_string(x) + "," + std::to_string(y));
-    return FStatus == VNCSessionStart;  // a status handler may have disconnected
-  });
 }
 
 TQuarneTelorus::~TQuarneTelorus() {
@@ -93,17 +92,19 @@ TQuarneTelorus::~TQuarneTelorus() {
   FUpdateTimer.SetEnabled(false);
   // The socket closes an open connection without raising OnSessionClosed.
   FSocket.reset();
-  FFrameBitmap.reset();
+  FSession.reset();
+  FTransport.reset();
 }
 
 // ---- Properties ----
 
 void TQuarneTelorus::SetPixelFormat(TemuPixelFmt v) {
   FPixelFormat = v;
+  FSession->SetWantEightBit(v == VNC8Bit);
   if (v == VNC8Bit)
-    SetEightBitFormat();
+    FSession->SetEightBitFormat();
   else
-    RestoreServerFormat();
+    FSession->RestoreServerFormat();
 }
 
 void TQuarneTelorus::SetFrameUpdateDelay(std::uint16_t v) {
@@ -155,8 +156,12 @@ void TQuarneTelorus::HandleSessionConnected(TObject*, std::uint16_t error) {
     DoConnectError("Connect Error!Error Number:" + std::to_string(error));
     return;
   }
-  FStatus = VNCVersion;
+  FSession->Begin();
 }
+
+void TQuarneTelorus::HandleDataAvailable(TObject*, std::uint16_t error) { FSession->DataAvailable(error); }
+
+void TQuarneTelorus::InjectReceived(const void* data, std::size_t length) { FSession->Inject(data, length); }
 
 void TQuarneTelorus::HandleSessionClosed(TObject*, std::uint16_t) {
   if (auto h = OnConnectClose) h(this);
@@ -164,20 +169,38 @@ void TQuarneTelorus::HandleSessionClosed(TObject*, std::uint16_t) {
 }
 
 void TQuarneTelorus::ClearSession() {
-  FStatus = VNCVersion;
-  FDesktopName.clear();
-  FFrameWidth = 0;
-  FFrameHeight = 0;
-  FReceive.Clear();
-  FColourEntriesToSkip = 0;
+  FSession->Reset();
   SessionCloseDisplay();
-  FFrameBitmap.reset();
 }
 
-void TQuarneTelorus::Fail(const std::string& status) {
-  DoStatus(status);
+// ---- What the session reports ----
+
+void TQuarneTelorus::SessionFrameSize(std::int32_t width, std::int32_t height) {
+  if (auto h = OnFrameSize) h(this, width, height);
+}
+
+platform::Surface TQuarneTelorus::CreateFrameSurface(int width, int height) {
+  return FWindow.CreateSurface(width, height);
+}
+
+void TQuarneTelorus::SessionAuthFailed() {
+  if (auto h = OnAuthFail) h(this);
+}
+
+void TQuarneTelorus::SessionHostName(const std::string& name) {
+  if (auto h = OnHostName) h(this, name);
+}
+
+void TQuarneTelorus::SessionConnected() {
+  if (auto h = OnConnected) h(this);
+}
+
+void TQuarneTelorus::SessionUpdateComplete() {
+  if (auto h = OnUpdateComplete) h(this);
+}
+
+void TQuarneTelorus::SessionClose() {
   if (FSocket->State() != socket::wsClosed) FSocket->Close();
-  FReceive.Clear();
 }
 
 // ---- Events ----
@@ -186,72 +209,18 @@ void TQuarneTelorus::DoStatus(const std::string& text) {
   if (auto h = OnStatus) h(this, text);
 }
 
-bool TQuarneTelorus::StatusInSession(const std::string& text) {
-  DoStatus(text);
-  return FSocket && FSocket->State() == socket::wsConnected;
-}
-
 void TQuarneTelorus::DoConnectError(const std::string& text) {
   if (auto h = OnConnectError) h(this, text);
 }
 
 // ---- Outgoing messages ----
 
-bool TQuarneTelorus::SocketConnected() const { return FSocket && FSocket->State() == wsConnected; }
-
-void TQuarneTelorus::Send(const void* data, std::size_t length) {
-  // Client messages go out only over an open connection.
-  if (SocketConnected()) FSocket->Send(data, static_cast<std::int32_t>(length));
-}
-
-void TQuarneTelorus::SendClientInit() {
-  std::uint8_t shared = FShareDesktop ? 1 : 0;
-  Send(&shared, 1);
-}
-
-void TQuarneTelorus::SendPixelFormat(const PixelFormats::Message& message) { Send(message.data(), message.size()); }
-
-// The protocol allows SetEncodings, SetPixelFormat and update requests only
-// once the handshake is over; before that the choices are only stored, and
-// the session start announces them.
 void TQuarneTelorus::SendEncodings(TVNCCodec codec) {
-  if (!SocketConnected() || !IsSessionRunning()) return;
-  std::uint8_t head[4] = {2, 0, 0, 1};
-  std::uint8_t encoding[4];
-  WriteU32BE(encoding, static_cast<std::uint32_t>(EncodingOf(codec)));
-  Send(head, 4);
-  Send(encoding, 4);
+  FSession->SetEncodings({EncodingOf(codec)});
+  FSession->AnnounceEncodings();
 }
 
-void TQuarneTelorus::SetEightBitFormat() {
-  PixelFormats::Message message = FFormats.SetEightBitFormat();
-  if (SocketConnected() && IsSessionRunning()) SendPixelFormat(message);
-}
-
-void TQuarneTelorus::RestoreServerFormat() {
-  if (!IsSessionRunning()) return;
-  PixelFormats::Message message;
-  std::string refused = FFormats.RestoreServerFormat(message);
-  if (!refused.empty()) {
-    // A colour-mapped server cannot be shown in its own format: 8 bits stay.
-    DoStatus(refused);
-    return;
-  }
-  if (SocketConnected()) SendPixelFormat(message);
-}
-
-void TQuarneTelorus::UpdateRequest() {
-  if (!SocketConnected() || !IsSessionRunning()) return;
-  std::uint8_t msg[10];
-  msg[0] = 3;
-  msg[1] = FUpdateRequestCount == 0 ? 0 : 1;
-  ++FUpdateRequestCount;
-  WriteU16BE(msg + 2, 0);
-  WriteU16BE(msg + 4, 0);
-  WriteU16BE(msg + 6, static_cast<std::uint16_t>(FFrameWidth));
-  WriteU16BE(msg + 8, static_cast<std::uint16_t>(FFrameHeight));
-  Send(msg, sizeof msg);
-}
+void TQuarneTelorus::UpdateRequest() { FSession->UpdateRequest(); }
 
 void TQuarneTelorus::UpdateTick(TObject*) {
   if (!IsSessionRunning() || !FRequestFreames) return;

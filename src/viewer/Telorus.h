@@ -1,15 +1,16 @@
-// TQuarneTelorus, the viewer component: an RFB 3.3 client that keeps a local
+// TQuarneTelorus, the viewer component: an RFB client that keeps a local
 // framebuffer and shows it in a window.
 //
-// The viewer owns one TUSocket and an update timer, and is driven only by the
-// socket's events, the timer and its owner's calls, all on one thread. Its
-// session engine walks the handshake (version, authentication, client and
-// server initialisation, desktop name) and then frames the server's messages
-// and rectangles, handing rectangle data to the decoders and copying each
-// finished rectangle to the window. Its window's messages reach it through
-// one hook: painting, and the keys and mouse it forwards to the server
-// before the host's own events see them. Progress and problems are reported
-// through its events with fixed texts; it throws nothing of its own.
+// The viewer owns one TUSocket, an update timer and one RfbSession, and is
+// driven only by the socket's events, the timer and its owner's calls, all on
+// one thread. The session (rfb_session.h) walks the handshake and frames the
+// server's messages and rectangles into the framebuffer; it reports to the
+// viewer through its handler interface, which the viewer implements: each
+// finished rectangle is copied to the window, and the reports become the
+// viewer's events. Its window's messages reach it through one hook:
+// painting, and the keys and mouse it forwards to the server before the
+// host's own events see them. Progress and problems are reported through its
+// events with fixed texts; it throws nothing of its own.
 #pragma once
 
 #include <cstdint>
@@ -22,29 +23,15 @@
 #include "platform/window.h"
 #include "socket/Component.h"
 #include "socket/USocket.h"
-#include "viewer/decoders.h"
 #include "viewer/frame_bitmap.h"
 #include "viewer/pixel_format.h"
-#include "viewer/receive_buffer.h"
+#include "viewer/rfb_session.h"
+#include "viewer/socket_transport.h"
 
 namespace telorus::viewer {
 
-enum TxVNCConnectStatus : std::uint8_t {
-  VNCDisConnected,
-  VNCVersion,
-  VNCConnected,
-  VNCAuthType,
-  VNCAuthing,
-  VNCServerInit,
-  VNCHostName,
-  VNCSessionStart,
-};
-
 enum TVNCCodec : std::uint8_t { vncRAW, vncCopyRect, vncRRE, vncCoRRE, vncHextile };
 enum TemuPixelFmt : std::uint8_t { VNCAuto, VNC8Bit };
-
-// What the engine waits for inside a running session.
-enum class SessionStep : std::uint8_t { AwaitMessage, AwaitRectHeader, RectBody };
 
 using TNotifyEvent = std::function<void(TObject* Sender)>;
 using TOnVNCConnectError = std::function<void(TObject* Sender, const std::string& ErrorMsg)>;
@@ -92,7 +79,7 @@ class TTimer {
   bool FEnabled = false;
 };
 
-class TQuarneTelorus : public TComponent {
+class TQuarneTelorus : public TComponent, private RfbSessionHandler {
  public:
   // The window, clipboard and bell are the platform's; they outlive the viewer.
   TQuarneTelorus(platform::Window& window, platform::Clipboard& clipboard, platform::Bell& bell,
@@ -105,9 +92,15 @@ class TQuarneTelorus : public TComponent {
   const std::string& Server() const { return FServer; }
   void SetServer(const std::string& v) { FServer = v; }
   const std::string& Password() const { return FPassword; }
-  void SetPassword(const std::string& v) { FPassword = v; }
+  void SetPassword(const std::string& v) {
+    FPassword = v;
+    FSession->SetPassword(v);
+  }
   bool ShareDesktop() const { return FShareDesktop; }
-  void SetShareDesktop(bool v) { FShareDesktop = v; }
+  void SetShareDesktop(bool v) {
+    FShareDesktop = v;
+    FSession->SetShared(v);
+  }
   TemuPixelFmt PixelFormat() const { return FPixelFormat; }
   void SetPixelFormat(TemuPixelFmt v);
   std::uint16_t FrameUpdateDelay() const { return FFrameUpdateDelay; }
@@ -168,38 +161,38 @@ class TQuarneTelorus : public TComponent {
   platform::Window& Canvas() { return FWindow; }
 
   // ---- Public state ----
-  TxVNCConnectStatus Status() const { return FStatus; }
-  bool IsSessionRunning() const { return FStatus == VNCSessionStart; }
-  std::int32_t RemoteDeskWidth() const { return FFrameWidth; }
-  std::int32_t RemoteDeskHeight() const { return FFrameHeight; }
-  const std::string& RemoteHostName() const { return FDesktopName; }
+  TxVNCConnectStatus Status() const { return FSession->State(); }
+  bool IsSessionRunning() const { return FSession->Running(); }
+  std::int32_t RemoteDeskWidth() const { return FSession->FrameWidth(); }
+  std::int32_t RemoteDeskHeight() const { return FSession->FrameHeight(); }
+  const std::string& RemoteHostName() const { return FSession->DesktopName(); }
   std::int32_t xPosition() const { return FxPosition; }
   std::int32_t yPosition() const { return FyPosition; }
   void SetxPosition(std::int32_t value);
   void SetyPosition(std::int32_t value);
-  std::int32_t UpdateRequestCount() const { return FUpdateRequestCount; }
-  const viewer::PixelFormat& CurrentPixelFormat() const { return FFormats.CurrentPixelFormat(); }
-  const viewer::PixelFormat& ServerPixelFormat() const { return FFormats.ServerPixelFormat(); }
+  std::int32_t UpdateRequestCount() const { return FSession->UpdateRequestCount(); }
+  const viewer::PixelFormat& CurrentPixelFormat() const { return FSession->Formats().CurrentPixelFormat(); }
+  const viewer::PixelFormat& ServerPixelFormat() const { return FSession->Formats().ServerPixelFormat(); }
   // The local framebuffer; null outside a session.
-  const FrameBitmap* Framebuffer() const { return FFrameBitmap.get(); }
+  const FrameBitmap* Framebuffer() const { return FSession->Frame(); }
   socket::TUSocket& Socket() { return *FSocket; }
 
   // Bytes asked of the socket per data event. The protocol engine is
   // correct for any size; larger reads cost far fewer system calls. The
   // default, 512 KiB, was the fastest in the benchmark: larger reads no
   // longer fit the processor cache together with the pixels they become.
-  std::int32_t ReceiveChunk() const { return FReceiveChunk; }
-  void SetReceiveChunk(std::int32_t bytes) { FReceiveChunk = bytes < 1 ? 1 : bytes; }
+  std::int32_t ReceiveChunk() const { return FSession->ReceiveChunk(); }
+  void SetReceiveChunk(std::int32_t bytes) { FSession->SetReceiveChunk(bytes); }
 
   // Hands bytes to the engine as if the socket had just delivered them, with
   // the engine in `state` (for fuzzing and replay tools; a host never calls
   // this). Messages the engine sends meanwhile go nowhere unless the socket
   // is connected.
   void InjectReceived(const void* data, std::size_t length);
-  void SetStatusForTesting(TxVNCConnectStatus state) { FStatus = state; }
+  void SetStatusForTesting(TxVNCConnectStatus state) { FSession->SetStateForTesting(state); }
   // The pause between OnConnected and SetEncodings at session start (10 ms);
   // the fuzz target sets 0 so that a run does not spend its time asleep.
-  void SetSessionStartPauseForTesting(int milliseconds) { FSessionStartPauseMs = milliseconds; }
+  void SetSessionStartPauseForTesting(int milliseconds) { FSession->SetStartPause(milliseconds); }
 
   // Paints the whole picture (the window's paint message).
   void Paint();
@@ -245,42 +238,27 @@ class TQuarneTelorus : public TComponent {
   void HandleDnsLookupDone(TObject* sender, std::uint16_t error);
   void UpdateTick(TObject* sender);
 
-  // The engine: one step per state; each returns false when it needs more
-  // bytes (having taken nothing) or the session ended.
-  void ProcessBuffer(std::int32_t bytesThisEvent);
-  bool StepVersion();
-  bool StepScheme(std::int32_t bytesThisEvent);
-  bool StepChallenge();
-  bool StepLogonResult();
-  bool StepServerInit();
-  bool StepHostName();
-  bool StepMessage();
-  bool StepRectHeader();
-  bool StepRectBody();
-  void FinishRect();
-  bool StepServerCutText();
-  bool StepColourMap();
+  // What the session reports (RfbSessionHandler).
+  void SessionStatus(const std::string& text) override { DoStatus(text); }
+  void SessionFrameSize(std::int32_t width, std::int32_t height) override;
+  platform::Surface CreateFrameSurface(int width, int height) override;
+  void SessionAuthFailed() override;
+  void SessionHostName(const std::string& name) override;
+  void SessionConnected() override;
+  void SessionRunning() override { SessionStartDisplay(); }
+  void SessionRectangle(int x, int y, int width, int height) override { PaintUpdatedRect(x, y, width, height); }
+  void SessionUpdateComplete() override;
+  void SessionBell() override { ServerBell(); }
+  void SessionCutText(const std::string& text) override { ServerClipboardText(text); }
+  void SessionClose() override;
 
-  // Outgoing messages; each goes out only while the socket is connected,
-  // and the ones the protocol allows only after the handshake wait for it.
-  bool SocketConnected() const;
-  void Send(const void* data, std::size_t length);
-  void SendClientInit();
-  void SendPixelFormat(const PixelFormats::Message& message);
+  // The encodings announced for a codec.
   void SendEncodings(TVNCCodec codec);
-  void SetEightBitFormat();
-  void RestoreServerFormat();
   void CheckLocalClipboard();
-  // Server messages handed over by the engine.
   void ServerBell();
   void ServerClipboardText(const std::string& text);
   void DoStatus(const std::string& text);
-  // DoStatus for the steps of the session: false when a status handler
-  // disconnected (which clears the session), so the step goes no further.
-  bool StatusInSession(const std::string& text);
   void DoConnectError(const std::string& text);
-  // Ends the session from inside the engine with a status text.
-  void Fail(const std::string& status);
   void ClearSession();
   void SessionStartDisplay();
   void SessionCloseDisplay();
@@ -303,6 +281,8 @@ class TQuarneTelorus : public TComponent {
   platform::Clipboard& FClipboard;
   platform::Bell& FBell;
   std::unique_ptr<socket::TUSocket> FSocket;
+  std::unique_ptr<SocketTransport> FTransport;
+  std::unique_ptr<RfbSession> FSession;
   TTimer FUpdateTimer;
 
   // Properties.
@@ -326,24 +306,7 @@ class TQuarneTelorus : public TComponent {
   bool FTransferWheel = false;
 
   // Session.
-  TxVNCConnectStatus FStatus = VNCDisConnected;
-  SessionStep FSessionStep = SessionStep::AwaitMessage;
-  ReceiveBuffer FReceive;
-  std::int32_t FReceiveChunk = 512 * 1024;
-  int FSessionStartPauseMs = 10;
-  std::int32_t FFrameWidth = 0;
-  std::int32_t FFrameHeight = 0;
-  std::string FDesktopName;
-  std::uint32_t FNameLength = 0;
-  PixelFormats FFormats;
-  std::unique_ptr<FrameBitmap> FFrameBitmap;
-  std::uint32_t FRectsInUpdate = 0;
-  std::uint32_t FRectsBegun = 0;
-  RectangleHeader FRect{};
-  RectangleDecoder FDecoder;
-  std::int32_t FUpdateRequestCount = 0;
   std::string FLastClipboardText;
-  std::uint32_t FColourEntriesToSkip = 0;
   std::int32_t FxPosition = 0;
   std::int32_t FyPosition = 0;
 

@@ -17,9 +17,9 @@ void TQuarneTelorus::Paint() {
     FWindow.DrawDashedOutline({0, 0, FWindow.Width(), FWindow.Height()});
     return;
   }
-  if (!FFrameBitmap) return;
+  if (!FSession->Frame()) return;
   if (FStretch) {
-    ScaledCopy(0, 0, FFrameWidth, FFrameHeight);
+    ScaledCopy(0, 0, FSession->FrameWidth(), FSession->FrameHeight());
     return;
   }
   RefreshOffsetsFromScrollBars();
@@ -28,30 +28,30 @@ void TQuarneTelorus::Paint() {
 
 void TQuarneTelorus::CopyWholePicture() {
   // Parts of the window beyond the picture keep the background.
-  FWindow.CopyFromSurface(FFrameBitmap->Surface(), {0, 0, FFrameWidth, FFrameHeight}, -std::int64_t{FxPosition},
+  FWindow.CopyFromSurface(FSession->Frame()->Surface(), {0, 0, FSession->FrameWidth(), FSession->FrameHeight()}, -std::int64_t{FxPosition},
                           -std::int64_t{FyPosition});
 }
 
 void TQuarneTelorus::ScaledCopy(std::int64_t left, std::int64_t top, std::int64_t right, std::int64_t bottom) {
-  if (FFrameWidth <= 0 || FFrameHeight <= 0) return;
-  const ScaledSpan x = AxisScale(FFrameWidth, FWindow.Width()).Span(left, right);
-  const ScaledSpan y = AxisScale(FFrameHeight, FWindow.Height()).Span(top, bottom);
+  if (FSession->FrameWidth() <= 0 || FSession->FrameHeight() <= 0) return;
+  const ScaledSpan x = AxisScale(FSession->FrameWidth(), FWindow.Width()).Span(left, right);
+  const ScaledSpan y = AxisScale(FSession->FrameHeight(), FWindow.Height()).Span(top, bottom);
   // The result of a scaled copy is not examined: a failure shows at the next
   // paint.
-  FWindow.StretchFromSurface(FFrameBitmap->Surface(),
+  FWindow.StretchFromSurface(FSession->Frame()->Surface(),
                              {x.source, y.source, x.source + x.sourceLength, y.source + y.sourceLength},
                              {x.dest, y.dest, x.dest + x.destLength, y.dest + y.destLength},
                              {x.clipFrom, y.clipFrom, x.clipTo, y.clipTo});
 }
 
 void TQuarneTelorus::PaintUpdatedRect(int x, int y, int width, int height) {
-  if (!FFrameBitmap) return;
+  if (!FSession->Frame()) return;
   if (FStretch) {
     ScaledCopy(x, y, std::int64_t{x} + width, std::int64_t{y} + height);
     return;
   }
   RefreshOffsetsFromScrollBars();
-  if (!FWindow.CopyFromSurface(FFrameBitmap->Surface(), {x, y, std::int64_t{x} + width, std::int64_t{y} + height},
+  if (!FWindow.CopyFromSurface(FSession->Frame()->Surface(), {x, y, std::int64_t{x} + width, std::int64_t{y} + height},
                                std::int64_t{x} - FxPosition, std::int64_t{y} - FyPosition))
     DoStatus("Bitblt Fail!");
 }
@@ -78,14 +78,14 @@ std::int32_t ClampOffset(std::int32_t value, std::int32_t frame, std::int32_t ex
 void TQuarneTelorus::SetOffset(ScrollBarKind bar, std::int32_t value) {
   const bool horizontal = bar == ScrollBarKind::Horizontal;
   std::int32_t& offset = horizontal ? FxPosition : FyPosition;
-  offset = horizontal ? ClampOffset(value, FFrameWidth, FWindow.Width())
-                      : ClampOffset(value, FFrameHeight, FWindow.Height());
+  offset = horizontal ? ClampOffset(value, FSession->FrameWidth(), FWindow.Width())
+                      : ClampOffset(value, FSession->FrameHeight(), FWindow.Height());
   if (FStretch) return;
   // With its scroll bar shown, the bar scrolls the view; without, the whole
   // picture is copied again at the new offset (how a host pans the view).
   if (FWindow.ScrollBar(bar).visible)
     FWindow.SetScrollPosition(bar, offset);
-  else if (FFrameBitmap)
+  else if (FSession->Frame())
     CopyWholePicture();
 }
 
@@ -109,8 +109,8 @@ void TQuarneTelorus::SetStretch(bool v) {
     FWindow.SetScrollRange(ScrollBarKind::Vertical, 0);
     return;
   }
-  FWindow.SetScrollRange(ScrollBarKind::Horizontal, FFrameWidth);
-  FWindow.SetScrollRange(ScrollBarKind::Vertical, FFrameHeight);
+  FWindow.SetScrollRange(ScrollBarKind::Horizontal, FSession->FrameWidth());
+  FWindow.SetScrollRange(ScrollBarKind::Vertical, FSession->FrameHeight());
   FWindow.SetScrollVisible(ScrollBarKind::Horizontal, FAutoScroll);
   FWindow.SetScrollVisible(ScrollBarKind::Vertical, FAutoScroll);
 }
@@ -121,8 +121,8 @@ void TQuarneTelorus::EnableAutoRange() {
   const bool barShown = FWindow.ScrollBar(ScrollBarKind::Horizontal).visible ||
                         FWindow.ScrollBar(ScrollBarKind::Vertical).visible;
   if (!barShown || FStretch) return;
-  FWindow.SetScrollRange(ScrollBarKind::Horizontal, FFrameWidth);
-  FWindow.SetScrollRange(ScrollBarKind::Vertical, FFrameHeight);
+  FWindow.SetScrollRange(ScrollBarKind::Horizontal, FSession->FrameWidth());
+  FWindow.SetScrollRange(ScrollBarKind::Vertical, FSession->FrameHeight());
 }
 
 void TQuarneTelorus::SetColor(platform::TColor v) {
@@ -132,8 +132,8 @@ void TQuarneTelorus::SetColor(platform::TColor v) {
 
 void TQuarneTelorus::SessionStartDisplay() {
   if (FStretch) return;
-  FWindow.SetScrollRange(ScrollBarKind::Horizontal, FFrameWidth);
-  FWindow.SetScrollRange(ScrollBarKind::Vertical, FFrameHeight);
+  FWindow.SetScrollRange(ScrollBarKind::Horizontal, FSession->FrameWidth());
+  FWindow.SetScrollRange(ScrollBarKind::Vertical, FSession->FrameHeight());
   FWindow.SetScrollVisible(ScrollBarKind::Horizontal, FAutoScroll);
   FWindow.SetScrollVisible(ScrollBarKind::Vertical, FAutoScroll);
   if (FAutoScroll) {

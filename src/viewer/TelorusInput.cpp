@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "viewer/Telorus.h"
-#include "viewer/big_endian.h"
 #include "viewer/stretch.h"
 
 namespace telorus::viewer {
@@ -220,10 +219,7 @@ std::uint32_t TQuarneTelorus::TranslateVirtualKey(std::uint16_t code) {
 void TQuarneTelorus::SendVirtualKey(std::uint16_t code, bool down) { SendKeyEvent(down, TranslateVirtualKey(code)); }
 
 void TQuarneTelorus::SendKeyEvent(bool down, std::uint32_t key) {
-  if (!SocketConnected() || !IsSessionRunning() || !FTransferKeys) return;
-  std::uint8_t msg[8] = {4, static_cast<std::uint8_t>(down ? 1 : 0), 1, 1};
-  WriteU32BE(msg + 4, key);
-  Send(msg, sizeof msg);
+  if (FTransferKeys) FSession->KeyEvent(down, key);
 }
 
 // ---- Mouse ----
@@ -233,12 +229,12 @@ void TQuarneTelorus::SendPointerEvent(std::uint32_t flags, std::int32_t x, std::
 }
 
 void TQuarneTelorus::PointerEvent(std::uint8_t mask, std::int32_t x, std::int32_t y) {
-  if (!SocketConnected() || !IsSessionRunning() || !FTransferMouse) return;
+  if (!FSession->CanSend() || !FTransferMouse) return;
   std::int64_t rx, ry;
   if (FStretch) {
     // Back through the transform the picture is drawn with.
-    rx = AxisScale(FFrameWidth, FWindow.Width()).ToFrame(x);
-    ry = AxisScale(FFrameHeight, FWindow.Height()).ToFrame(y);
+    rx = AxisScale(FSession->FrameWidth(), FWindow.Width()).ToFrame(x);
+    ry = AxisScale(FSession->FrameHeight(), FWindow.Height()).ToFrame(y);
   } else {
     RefreshOffsetsFromScrollBars();
     rx = std::int64_t{x} + FxPosition;
@@ -249,10 +245,7 @@ void TQuarneTelorus::PointerEvent(std::uint8_t mask, std::int32_t x, std::int32_
   // side. Beyond the framebuffer the position is sent as it is; servers clamp.
   if (rx < 0) rx = 0;
   if (ry < 0) ry = 0;
-  std::uint8_t msg[6] = {5, mask};
-  WriteU16BE(msg + 2, static_cast<std::uint16_t>(rx));
-  WriteU16BE(msg + 4, static_cast<std::uint16_t>(ry));
-  Send(msg, sizeof msg);
+  FSession->PointerEvent(mask, static_cast<std::uint16_t>(rx), static_cast<std::uint16_t>(ry));
 }
 
 void TQuarneTelorus::ForwardWheel(const WindowMessage& m) {
@@ -278,11 +271,7 @@ void TQuarneTelorus::CheckLocalClipboard() {
   std::string text = FClipboard.Text();
   if (text == FLastClipboardText) return;
   FLastClipboardText = text;
-  if (!SocketConnected()) return;
-  std::uint8_t head[8] = {6, 0, 0, 0};
-  WriteU32BE(head + 4, static_cast<std::uint32_t>(text.size() + 1));
-  Send(head, 8);
-  Send(text.c_str(), text.size() + 1);
+  FSession->ClientCutText(text);
 }
 
 void TQuarneTelorus::ServerClipboardText(const std::string& text) {

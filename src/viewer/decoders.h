@@ -38,6 +38,7 @@
 #include <string>
 
 #include "platform/surface.h"
+#include "viewer/rfb_wire.h"
 
 namespace telorus::viewer {
 
@@ -45,11 +46,11 @@ class FrameBitmap;
 class PixelConverter;
 class ReceiveBuffer;
 
-inline constexpr std::uint32_t kEncodingRaw = 0;
-inline constexpr std::uint32_t kEncodingCopyRect = 1;
-inline constexpr std::uint32_t kEncodingRRE = 2;
-inline constexpr std::uint32_t kEncodingCoRRE = 4;
-inline constexpr std::uint32_t kEncodingHextile = 5;
+using rfb::kEncodingRaw;
+using rfb::kEncodingCopyRect;
+using rfb::kEncodingRRE;
+using rfb::kEncodingCoRRE;
+using rfb::kEncodingHextile;
 
 // A FramebufferUpdate rectangle header, in host order.
 struct RectangleHeader {
