@@ -1,5 +1,5 @@
-// telorus-snap HOST[:PORT] [--password P] [--codec raw|copyrect|rre|corre|hextile]
-//              [--8bit] [--updates N] [--timeout SECONDS] -o FILE.png
+// telorus-snap HOST[:PORT] [session options] [--codec raw|copyrect|rre|corre|hextile]
+//              [--8bit] [--updates N] [--timeout SECONDS] [--accept-certificate] -o FILE.png
 //
 // Connects to an RFB server through the viewer component, requests updates,
 // and writes the framebuffer as a PNG. The viewer's status texts are printed
@@ -11,6 +11,7 @@
 
 #include "platform/headless/headless_window.h"
 #include "platform/message_loop.h"
+#include "common/session_options.h"
 #include "png_writer.h"
 #include "viewer/Telorus.h"
 
@@ -22,8 +23,14 @@ using namespace telorus::viewer;
 int Usage(const char* problem) {
   if (problem) std::fprintf(stderr, "telorus-snap: %s\n", problem);
   std::fprintf(stderr,
-               "usage: telorus-snap HOST[:PORT] [--password P] [--codec raw|copyrect|rre|corre|hextile]\n"
-               "                    [--8bit] [--updates N] [--timeout SECONDS] -o FILE.png\n");
+               "usage: telorus-snap HOST[:PORT] [options] -o FILE.png\n"
+               "%s"
+               "  --codec NAME         raw, copyrect, rre, corre or hextile (default hextile)\n"
+               "  --8bit               asks for the 8-bit pixel format\n"
+               "  --updates N          the updates to wait for (default 1)\n"
+               "  --timeout S          seconds to wait for them (default 30)\n"
+               "  --accept-certificate goes on with a certificate that does not verify\n",
+               apps::kSessionOptionsUsage);
   return 2;
 }
 
@@ -38,7 +45,9 @@ bool ParseCount(const std::string& text, long min, long max, long* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string target, password, output;
+  std::string target, output;
+  apps::SessionOptions session;
+  bool acceptCertificate = false;
   TVNCCodec codec = vncHextile;
   bool eightBit = false;
   long updates = 1, timeoutSeconds = 30;
@@ -49,10 +58,11 @@ int main(int argc, char** argv) {
       (void)what;
       return argv[++i];
     };
-    if (a == "--password") {
-      const char* v = value("--password");
-      if (!v) return Usage("--password needs a value");
-      password = v;
+    std::string problem;
+    if (const int taken = apps::TakeSessionOption(argc, argv, i, session, problem); taken != 0) {
+      if (taken < 0) return Usage(problem.c_str());
+    } else if (a == "--accept-certificate") {
+      acceptCertificate = true;
     } else if (a == "--codec") {
       const char* v = value("--codec");
       if (!v || !CodecFromName(v, &codec)) return Usage("--codec takes raw, copyrect, rre, corre or hextile");
@@ -92,7 +102,7 @@ int main(int argc, char** argv) {
   TQuarneTelorus viewer(window, clipboard, bell);
   viewer.SetServer(host);
   viewer.SetPort(static_cast<std::int32_t>(port));
-  viewer.SetPassword(password);
+  apps::ApplySessionOptions(session, viewer);
   viewer.SetCodec(codec);
   if (eightBit) viewer.SetPixelFormat(VNC8Bit);
 
@@ -105,6 +115,11 @@ int main(int argc, char** argv) {
     finished = true;
   };
   viewer.OnAuthFail = [&](TObject*) { error = "authentication failed"; };
+  viewer.OnCertificate = [&](TObject*, const CertificateInfo& c, bool& accept) {
+    std::fprintf(stderr, "certificate: %s\n  subject %s\n  issuer %s\n  SHA-256 %s\n", c.problem.c_str(),
+                 c.subject.c_str(), c.issuer.c_str(), c.sha256.c_str());
+    accept = acceptCertificate;
+  };
   viewer.OnConnected = [&](TObject*) {
     std::fprintf(stderr, "connected: %dx%d \"%s\"\n", viewer.RemoteDeskWidth(), viewer.RemoteDeskHeight(),
                  viewer.RemoteHostName().c_str());

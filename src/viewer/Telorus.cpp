@@ -133,6 +133,17 @@ void TQuarneTelorus::Connect() {
     DoConnectError("Server Port Is Not Set!");
     return;
   }
+  std::vector<std::uint32_t> types;
+  std::string problem;
+  if (!ParseSecurityTypes(FSecurityTypes, types, problem)) {
+    DoConnectError(problem);
+    return;
+  }
+  FSession->SetMaxProtocol(FProtocol);
+  FSession->SetSecurityTypes(std::move(types));
+  FSession->SetUserName(FUserName);
+  FSession->SetCaFile(FCaFile);
+  FSession->SetServerName(socket::Trim(FServer));
   FSocket->DnsLookup(FServer);
 }
 
@@ -197,6 +208,12 @@ void TQuarneTelorus::SessionConnected() {
 
 void TQuarneTelorus::SessionUpdateComplete() {
   if (auto h = OnUpdateComplete) h(this);
+}
+
+bool TQuarneTelorus::SessionCertificate(const CertificateInfo& info) {
+  bool accept = false;
+  if (auto h = OnCertificate) h(this, info, accept);
+  return accept;
 }
 
 void TQuarneTelorus::SessionClose() {

@@ -26,6 +26,7 @@
 #include "viewer/frame_bitmap.h"
 #include "viewer/pixel_format.h"
 #include "viewer/rfb_session.h"
+#include "viewer/security_types.h"
 #include "viewer/socket_transport.h"
 
 namespace telorus::viewer {
@@ -37,6 +38,9 @@ using TNotifyEvent = std::function<void(TObject* Sender)>;
 using TOnVNCConnectError = std::function<void(TObject* Sender, const std::string& ErrorMsg)>;
 using TFrameSizeEvent = std::function<void(TObject* Sender, std::int32_t FrameWidth, std::int32_t FrameHeight)>;
 using THostNameEvent = std::function<void(TObject* Sender, const std::string& HostName)>;
+// The server's certificate did not verify; Accept (false when raised) set to
+// true goes on with it.
+using TCertificateEvent = std::function<void(TObject* Sender, const CertificateInfo& Certificate, bool& Accept)>;
 
 // The modifier keys and mouse buttons held during an input event (a set of
 // these flags).
@@ -132,6 +136,24 @@ class TQuarneTelorus : public TComponent, private RfbSessionHandler {
   // (6 and 7 for a horizontal wheel). Off by default.
   bool TransferWheel() const { return FTransferWheel; }
   void SetTransferWheel(bool v) { FTransferWheel = v; }
+  // The highest protocol version answered: 3.3 by default, where the server
+  // chooses the security type; from 3.7 the viewer chooses it from
+  // SecurityTypes. Takes effect at the next connection.
+  TVNCProtocol Protocol() const { return FProtocol; }
+  void SetProtocol(TVNCProtocol v) { FProtocol = v; }
+  // The accepted security types, preferred first (security_types.h names
+  // them); read at Connect, which refuses a list with an unknown name.
+  const std::string& SecurityTypes() const { return FSecurityTypes; }
+  void SetSecurityTypes(const std::string& v) { FSecurityTypes = v; }
+  // The user name of Plain authentication (with Password).
+  const std::string& UserName() const { return FUserName; }
+  void SetUserName(const std::string& v) { FUserName = v; }
+  // A PEM file of the CAs that X509 certificates must chain to; empty for
+  // the system's trust store.
+  const std::string& CaFile() const { return FCaFile; }
+  void SetCaFile(const std::string& v) { FCaFile = v; }
+  // Whether the running session is encrypted.
+  bool Encrypted() const { return FSession->Encrypted(); }
 
   // ---- Events ----
   TNotifyEvent OnAuthFail;
@@ -141,6 +163,9 @@ class TQuarneTelorus : public TComponent, private RfbSessionHandler {
   TFrameSizeEvent OnFrameSize;
   THostNameEvent OnHostName;
   TOnVNCConnectError OnStatus;
+  // An X509 certificate that did not verify (unknown issuer, wrong name,
+  // expired): the connection goes on only if a handler accepts it.
+  TCertificateEvent OnCertificate;
   // Not one of the published events: raised when a whole FramebufferUpdate
   // has been decoded and shown, for tools that wait for complete frames.
   TNotifyEvent OnUpdateComplete;
@@ -251,6 +276,8 @@ class TQuarneTelorus : public TComponent, private RfbSessionHandler {
   void SessionBell() override { ServerBell(); }
   void SessionCutText(const std::string& text) override { ServerClipboardText(text); }
   void SessionClose() override;
+  void SessionConnectError(const std::string& text) override { DoConnectError(text); }
+  bool SessionCertificate(const CertificateInfo& info) override;
 
   // The encodings announced for a codec.
   void SendEncodings(TVNCCodec codec);
@@ -304,6 +331,10 @@ class TQuarneTelorus : public TComponent, private RfbSessionHandler {
   bool FStretch = false;
   platform::TColor FColor = platform::kClBtnFace;
   bool FTransferWheel = false;
+  TVNCProtocol FProtocol = vncProtocol33;
+  std::string FSecurityTypes{kDefaultSecurityTypes};
+  std::string FUserName;
+  std::string FCaFile;
 
   // Session.
   std::string FLastClipboardText;

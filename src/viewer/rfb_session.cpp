@@ -11,11 +11,14 @@
 
 #include "viewer/big_endian.h"
 #include "viewer/rfb_wire.h"
+#include "viewer/security_types.h"
 #include "viewer/vncdes.h"
 
 namespace telorus::viewer {
 
-RfbSession::RfbSession(RfbSessionHandler& handler, Transport& transport) : handler_(handler), transport_(transport) {
+RfbSession::RfbSession(RfbSessionHandler& handler, Transport& transport)
+    : handler_(handler), transport_(transport), active_(&transport) {
+  ParseSecurityTypes(kDefaultSecurityTypes, securityTypes_, failureScratch_);
   writer_.SetTransport(&transport_);
   decoder_.SetCopyRectNotice([this](std::uint16_t x, std::uint16_t y) {
     return Status("CopyRect Codec:" + std::to_string(x) + "," + std::to_string(y)) && Running();
@@ -31,6 +34,22 @@ void RfbSession::Reset() {
   receive_.Clear();
   colourEntriesToSkip_ = 0;
   frame_.reset();
+  active_ = &transport_;
+  writer_.SetTransport(active_);
+  tls_ = nullptr;
+  tlsLayer_.reset();
+  negotiated_ = 0;
+  securityStep_ = SecurityStep::Scheme;
+  chosen_ = 0;
+  insideAnonTls_ = false;
+  passwordSent_ = false;
+}
+
+void RfbSession::FailWithReason(const std::string& status, const std::string& reason) {
+  handler_.SessionStatus(status);
+  handler_.SessionConnectError(reason);
+  handler_.SessionClose();
+  receive_.Clear();
 }
 
 void RfbSession::Fail(const std::string& status) {
@@ -42,15 +61,27 @@ void RfbSession::Fail(const std::string& status) {
 // ---- Reading ----
 
 void RfbSession::DataAvailable(std::uint16_t error) {
-  std::uint8_t* space = receive_.PrepareWrite(static_cast<std::size_t>(receiveChunk_));
-  if (!space) {
-    Fail("Receive Buffer Overflow!");
-    return;
-  }
-  const std::int32_t got = transport_.Receive(space, static_cast<std::size_t>(receiveChunk_));
-  if (error != 0 || got <= 0) return;
-  receive_.Commit(static_cast<std::size_t>(got));
-  Process(got);
+  // While TLS is being set up, the data is the handshake's.
+  if (state_ == VNCConnected && securityStep_ == SecurityStep::TlsHandshake && !ContinueTls()) return;
+  const std::uint64_t generation = generation_;
+  // One read per event on the socket itself (it raises the event again while
+  // bytes remain); over TLS, reads go on while decrypted bytes are waiting,
+  // since no event of the socket announces those.
+  do {
+    std::uint8_t* space = receive_.PrepareWrite(static_cast<std::size_t>(receiveChunk_));
+    if (!space) {
+      Fail("Receive Buffer Overflow!");
+      return;
+    }
+    const std::int32_t got = active_->Receive(space, static_cast<std::size_t>(receiveChunk_));
+    if (got < 0 && Encrypted()) {
+      FailWithReason("TLS Fail!", active_->FailureText());
+      return;
+    }
+    if (error != 0 || got <= 0) return;
+    receive_.Commit(static_cast<std::size_t>(got));
+    Process(got);
+  } while (generation == generation_ && Encrypted() && active_->Pending());
 }
 
 void RfbSession::Inject(const void* data, std::size_t length) {
@@ -68,9 +99,9 @@ void RfbSession::Process(std::int32_t bytesThisEvent) {
     switch (state_) {
       case VNCDisConnected: return;
       case VNCVersion: progressed = StepVersion(); break;
-      case VNCConnected: progressed = StepScheme(bytesThisEvent); break;
+      case VNCConnected: progressed = StepSecurity(bytesThisEvent); break;
       case VNCAuthType: progressed = StepChallenge(); break;
-      case VNCAuthing: progressed = StepLogonResult(); break;
+      case VNCAuthing: progressed = negotiated_ <= 3 ? StepLogonResult() : StepSecurityResult(); break;
       case VNCServerInit: progressed = StepServerInit(); break;
       case VNCHostName: progressed = StepHostName(); break;
       case VNCSessionStart:
@@ -87,19 +118,286 @@ void RfbSession::Process(std::int32_t bytesThisEvent) {
 
 // ---- The handshake ----
 
+namespace {
+
+// The version of "RFB xxx.yyy\n"; false when the text is not of that form.
+bool ParseVersion(const char* text, int& major, int& minor) {
+  if (std::memcmp(text, "RFB ", 4) != 0 || text[7] != '.' || text[11] != '\n') return false;
+  major = minor = 0;
+  for (int i = 4; i < 11; ++i) {
+    if (i == 7) continue;
+    if (text[i] < '0' || text[i] > '9') return false;
+    (i < 7 ? major : minor) = (i < 7 ? major : minor) * 10 + (text[i] - '0');
+  }
+  return true;
+}
+
+std::string Names(const std::vector<std::uint32_t>& codes) {
+  std::string out;
+  for (std::uint32_t c : codes) out += (out.empty() ? "" : ",") + SecurityTypeName(c);
+  return out.empty() ? "none" : out;
+}
+
+bool Contains(const std::vector<std::uint32_t>& codes, std::uint32_t code) {
+  return std::find(codes.begin(), codes.end(), code) != codes.end();
+}
+
+}  // namespace
+
 bool RfbSession::StepVersion() {
   char version[rfb::kProtocolVersionSize];
   if (!receive_.TakeBytes(version, sizeof version)) return false;
   if (!Status("Server Support Version:" + std::string(version, sizeof version))) return false;
-  // Whatever the server offers, this client speaks 3.3.
-  writer_.ProtocolVersion(3);
+  if (maxProtocol_ == vncProtocol33) {
+    // Whatever the server offers, this client speaks 3.3.
+    negotiated_ = 3;
+  } else {
+    // The lower of the server's version and ours. 3.4 to 3.6 are 3.3 with
+    // another number, 3.889 (Apple's) and anything newer than 3.8 take 3.8.
+    int major = 0, minor = 0;
+    if (!ParseVersion(version, major, minor) || major < 3 || (major == 3 && minor < 3)) {
+      std::string shown(version, sizeof version - 1);
+      for (char& c : shown)
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) c = '?';
+      FailWithReason("Unsupported Server Version!", "The server speaks an unsupported protocol version: " + shown);
+      return false;
+    }
+    const int server = (major > 3 || minor >= 8) ? 8 : minor == 7 ? 7 : 3;
+    negotiated_ = std::min(server, maxProtocol_ == vncProtocol38 ? 8 : 7);
+  }
+  writer_.ProtocolVersion(negotiated_);
   state_ = VNCConnected;
+  securityStep_ = negotiated_ == 3 ? SecurityStep::Scheme : SecurityStep::TypeList;
   return true;
+}
+
+bool RfbSession::StepSecurity(std::int32_t bytesThisEvent) {
+  switch (securityStep_) {
+    case SecurityStep::Scheme: return StepScheme(bytesThisEvent);
+    case SecurityStep::TypeList: return StepTypeList(bytesThisEvent);
+    case SecurityStep::VeNCryptVersion: return StepVeNCryptVersion();
+    case SecurityStep::VeNCryptAck: return StepVeNCryptAck();
+    case SecurityStep::VeNCryptSubtypes: return StepVeNCryptSubtypes();
+    case SecurityStep::SubtypeAck: return StepSubtypeAck();
+    case SecurityStep::TlsHandshake: return false;  // its bytes go to TLS
+  }
+  return false;
+}
+
+bool RfbSession::StepTypeList(std::int32_t bytesThisEvent) {
+  std::uint8_t count;
+  if (!receive_.PeekByte(count)) return false;
+  if (count == 0) {
+    // No type at all: the reason follows.
+    std::uint8_t head[5];
+    if (!receive_.PeekBytes(head, sizeof head)) return false;
+    const std::uint64_t length = ReadU32BE(head + 1);
+    std::string reason;
+    if (receive_.CanHold(length + 5)) {
+      if (receive_.Unread() < length + 5) return false;
+      receive_.Discard(5);
+      reason.resize(static_cast<std::size_t>(length));
+      receive_.TakeBytes(reason.data(), reason.size());
+    }
+    FailWithReason("Connection Fail!", reason.empty() ? "The server refused the connection" : reason);
+    return false;
+  }
+  if (receive_.Unread() < 1u + count) return false;
+  std::uint8_t types[256];
+  receive_.TakeBytes(types, 1u + count);
+  std::vector<std::uint32_t> offered(types + 1, types + 1 + count);
+  if (!Status("Security Types: " + Names(offered))) return false;
+  // Our first preference whose security type the server offers. Inside
+  // anonymous TLS only the plain types are chosen.
+  std::uint32_t code = 0;
+  for (std::uint32_t c : securityTypes_) {
+    const std::uint8_t type = SecurityTypeOf(c);
+    if (insideAnonTls_ && (type == rfb::kSecurityTLS || type == rfb::kSecurityVeNCrypt)) continue;
+    if (Contains(offered, type)) {
+      code = c;
+      break;
+    }
+  }
+  if (code == 0) {
+    FailWithReason("No Supported Security Type!",
+                   "The server offers the security types " + Names(offered) + ", and none of them is accepted");
+    return false;
+  }
+  const std::uint8_t type = SecurityTypeOf(code);
+  writer_.SecurityType(type);
+  if (type == rfb::kSecurityVeNCrypt) {
+    securityStep_ = SecurityStep::VeNCryptVersion;
+    return true;
+  }
+  chosen_ = code;
+  if (!Status("Security Type: " + SecurityTypeName(code))) return false;
+  if (type == rfb::kSecurityTLS) return StartTls();
+  return ContinueSecurity(bytesThisEvent);
+}
+
+bool RfbSession::StepVeNCryptVersion() {
+  std::uint8_t version[2];
+  if (!receive_.TakeBytes(version, sizeof version)) return false;
+  if (version[0] != 0 || version[1] < 2) {
+    FailWithReason("VeNCrypt Fail!", "The server offers VeNCrypt " + std::to_string(version[0]) + "." +
+                                         std::to_string(version[1]) + "; this viewer speaks 0.2");
+    return false;
+  }
+  writer_.VeNCryptVersion(0, 2);
+  securityStep_ = SecurityStep::VeNCryptAck;
+  return true;
+}
+
+bool RfbSession::StepVeNCryptAck() {
+  std::uint8_t ack;
+  if (!receive_.TakeBytes(&ack, 1)) return false;
+  if (ack != 0) {
+    FailWithReason("VeNCrypt Fail!", "The server refused VeNCrypt 0.2");
+    return false;
+  }
+  securityStep_ = SecurityStep::VeNCryptSubtypes;
+  return true;
+}
+
+bool RfbSession::StepVeNCryptSubtypes() {
+  std::uint8_t count;
+  if (!receive_.PeekByte(count)) return false;
+  if (receive_.Unread() < 1u + 4u * count) return false;
+  receive_.Discard(1);
+  std::vector<std::uint32_t> offered(count);
+  for (std::uint32_t& c : offered) {
+    std::uint8_t wire[4];
+    receive_.TakeBytes(wire, sizeof wire);
+    c = ReadU32BE(wire);
+  }
+  if (!Status("VeNCrypt Subtypes: " + Names(offered))) return false;
+  std::uint32_t code = 0;
+  for (std::uint32_t c : securityTypes_)
+    if (c >= rfb::kVeNCryptPlain && Contains(offered, c)) {
+      code = c;
+      break;
+    }
+  if (code == 0) {
+    FailWithReason("No Supported Security Type!",
+                   "The server offers the VeNCrypt subtypes " + Names(offered) + ", and none of them is accepted");
+    return false;
+  }
+  chosen_ = code;
+  writer_.VeNCryptSubtype(code);
+  if (!Status("Security Type: " + SecurityTypeName(code))) return false;
+  if (code == rfb::kVeNCryptPlain) return ContinueSecurity(0);
+  securityStep_ = SecurityStep::SubtypeAck;
+  return true;
+}
+
+bool RfbSession::StepSubtypeAck() {
+  std::uint8_t ack;
+  if (!receive_.TakeBytes(&ack, 1)) return false;
+  if (ack != 1) {
+    FailWithReason("VeNCrypt Fail!", "The server refused the subtype " + SecurityTypeName(chosen_));
+    return false;
+  }
+  return StartTls();
+}
+
+bool RfbSession::StartTls() {
+  if (tlsBypass_) return ContinueSecurity(0);
+  if (receive_.Unread() != 0) {
+    // The server speaks first only after our ClientHello.
+    FailWithReason("TLS Fail!", "The server sent data before the TLS handshake");
+    return false;
+  }
+#if TELORUS_HAVE_TLS
+  TlsSettings settings;
+  settings.anonymous = !UsesCertificate(chosen_);
+  settings.caFile = caFile_;
+  settings.serverName = serverName_;
+  settings.priority = tlsPriority_;
+  auto layer = std::make_unique<TlsTransport>(transport_, std::move(settings));
+  tls_ = layer.get();
+  tlsLayer_ = std::move(layer);
+  securityStep_ = SecurityStep::TlsHandshake;
+  if (!Status("TLS Handshake Start")) return false;
+  ContinueTls();  // sends the ClientHello; the server's answer comes as data events
+  return false;
+#else
+  FailWithReason("TLS Not Available!", "This viewer was built without TLS");
+  return false;
+#endif
+}
+
+bool RfbSession::ContinueTls() {
+#if TELORUS_HAVE_TLS
+  switch (tls_->Handshake()) {
+    case TlsTransport::Step::InProgress: return false;
+    case TlsTransport::Step::Failed: FailWithReason("TLS Fail!", tls_->FailureText()); return false;
+    case TlsTransport::Step::Done: break;
+  }
+  active_ = tls_;
+  writer_.SetTransport(active_);
+  if (!Status("TLS Established")) return false;
+  if (UsesCertificate(chosen_)) {
+    const CertificateInfo& info = tls_->Peer();
+    if (!info.problem.empty()) {
+      bool accept = false;
+      if (!Report([&] { accept = handler_.SessionCertificate(info); })) return false;
+      if (!accept) {
+        FailWithReason("Certificate Refused!", info.problem);
+        return false;
+      }
+    }
+  }
+  return ContinueSecurity(0);
+#else
+  return false;
+#endif
+}
+
+bool RfbSession::ContinueSecurity(std::int32_t bytesThisEvent) {
+  switch (chosen_) {
+    case rfb::kSecurityTLS:
+      // Anonymous TLS carries a second negotiation, now encrypted.
+      insideAnonTls_ = true;
+      securityStep_ = SecurityStep::TypeList;
+      return true;
+    case rfb::kSecurityNone:
+    case rfb::kVeNCryptTLSNone:
+    case rfb::kVeNCryptX509None:
+      if (!Status("no authentication is needed")) return false;
+      // Before 3.8 the plain None type has no SecurityResult.
+      if (chosen_ == rfb::kSecurityNone && negotiated_ < 8) {
+        writer_.ClientInit(shared_);
+        state_ = VNCServerInit;
+      } else {
+        state_ = VNCAuthing;
+      }
+      return true;
+    case rfb::kSecurityVncAuth:
+    case rfb::kVeNCryptTLSVnc:
+    case rfb::kVeNCryptX509Vnc:
+      if (!Status("VNC authentication is to be used" + std::to_string(bytesThisEvent))) return false;
+      state_ = VNCAuthType;
+      return true;
+    default:  // the Plain family
+      if (!Status("Send User Name And Password!")) return false;
+      writer_.PlainCredentials(userName_, password_);
+      passwordSent_ = true;
+      state_ = VNCAuthing;
+      return true;
+  }
 }
 
 bool RfbSession::StepScheme(std::int32_t bytesThisEvent) {
   std::uint8_t scheme[4];
   if (!receive_.TakeBytes(scheme, sizeof scheme)) return false;
+  // A viewer that would speak a newer version, answering a 3.3 server, still
+  // holds to the types it accepts.
+  if (maxProtocol_ != vncProtocol33 && (scheme[3] == rfb::kSecurityNone || scheme[3] == rfb::kSecurityVncAuth) &&
+      !Contains(securityTypes_, scheme[3])) {
+    FailWithReason("No Supported Security Type!",
+                   "The server requires the security type " + SecurityTypeName(scheme[3]) + ", which is not accepted");
+    return false;
+  }
   switch (scheme[3]) {
     case rfb::kSecurityInvalid:
       // The reason string that follows is not read.
@@ -128,6 +426,7 @@ bool RfbSession::StepChallenge() {
   if (!Status("Send Password!")) return false;
   writer_.ChallengeResponse(
       EncryptChallenge(std::string_view(reinterpret_cast<const char*>(challenge), sizeof challenge), password_));
+  passwordSent_ = true;
   state_ = VNCAuthing;
   return true;
 }
@@ -149,6 +448,43 @@ bool RfbSession::StepLogonResult() {
   writer_.ClientInit(shared_);
   state_ = VNCServerInit;
   updateRequestCount_ = 0;
+  return true;
+}
+
+bool RfbSession::StepSecurityResult() {
+  std::uint8_t head[8];
+  if (!receive_.PeekBytes(head, 4)) return false;
+  const std::uint32_t value = ReadU32BE(head);
+  // From 3.8 on a failure carries its reason.
+  std::string reason;
+  if (value != rfb::kSecurityResultOk && negotiated_ >= 8) {
+    if (!receive_.PeekBytes(head, sizeof head)) return false;
+    const std::uint64_t length = ReadU32BE(head + 4);
+    if (receive_.CanHold(length + 8)) {
+      if (receive_.Unread() < length + 8) return false;
+      receive_.Discard(8);
+      reason.resize(static_cast<std::size_t>(length));
+      receive_.TakeBytes(reason.data(), reason.size());
+    } else {
+      receive_.Discard(8);
+    }
+  } else {
+    receive_.Discard(4);
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "Logon Result:%x", value);
+  if (!Status(text)) return false;
+  if (value != rfb::kSecurityResultOk) {
+    handler_.SessionStatus("Logon Fail!");
+    handler_.SessionAuthFailed();
+    if (!reason.empty()) handler_.SessionConnectError(reason);
+    handler_.SessionClose();
+    return false;
+  }
+  if (!Status("Logon Success!")) return false;
+  writer_.ClientInit(shared_);
+  state_ = VNCServerInit;
+  if (passwordSent_) updateRequestCount_ = 0;
   return true;
 }
 

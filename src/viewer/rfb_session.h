@@ -25,6 +25,7 @@
 #include "viewer/pixel_format.h"
 #include "viewer/receive_buffer.h"
 #include "viewer/rfb_writer.h"
+#include "viewer/tls_transport.h"
 #include "viewer/transport.h"
 
 namespace telorus::viewer {
@@ -43,6 +44,22 @@ enum TxVNCConnectStatus : std::uint8_t {
 
 // What the session waits for inside a running session.
 enum class SessionStep : std::uint8_t { AwaitMessage, AwaitRectHeader, RectBody };
+
+// The highest protocol version the viewer answers. 3.3 lets the server
+// choose the security type; 3.7 and 3.8 let the viewer choose from the
+// server's list.
+enum TVNCProtocol : std::uint8_t { vncProtocol33, vncProtocol37, vncProtocol38 };
+
+// Where the security negotiation stands while the state is VNCConnected.
+enum class SecurityStep : std::uint8_t {
+  Scheme,           // 3.3: the server's 4-byte scheme
+  TypeList,         // 3.7/3.8: the server's list of security types
+  VeNCryptVersion,  // the server's VeNCrypt version
+  VeNCryptAck,      // its answer to ours
+  VeNCryptSubtypes, // its list of subtypes
+  SubtypeAck,       // its answer to our TLS or X509 subtype
+  TlsHandshake,     // the TLS handshake runs
+};
 
 class RfbSessionHandler {
  public:
@@ -71,6 +88,12 @@ class RfbSessionHandler {
   // The session cannot go on: close the connection. The reason has been
   // reported as a status already.
   virtual void SessionClose() = 0;
+  // Why the connection failed, for the host (a server's reason text, a
+  // refused certificate, an impossible negotiation).
+  virtual void SessionConnectError(const std::string& text) = 0;
+  // The server's certificate did not verify (`info.problem` says how):
+  // true to go on with it anyway.
+  virtual bool SessionCertificate(const CertificateInfo& info) = 0;
 };
 
 class RfbSession {
@@ -91,6 +114,22 @@ class RfbSession {
   std::int32_t ReceiveChunk() const { return receiveChunk_; }
   // The pause between the connected report and SetEncodings (10 ms).
   void SetStartPause(int milliseconds) { startPauseMs_ = milliseconds; }
+  // The highest version answered (3.3 by default).
+  void SetMaxProtocol(TVNCProtocol protocol) { maxProtocol_ = protocol; }
+  // The accepted security types (codes of security_types.h), preferred
+  // first; used from 3.7 on.
+  void SetSecurityTypes(std::vector<std::uint32_t> codes) { securityTypes_ = std::move(codes); }
+  // The user name of Plain authentication.
+  void SetUserName(const std::string& user) { userName_ = user; }
+  // TLS: the trusted CAs (empty: the system's) and the server's name the
+  // certificate must carry.
+  void SetCaFile(const std::string& file) { caFile_ = file; }
+  void SetServerName(const std::string& name) { serverName_ = name; }
+  void SetTlsPriority(const std::string& priority) { tlsPriority_ = priority; }
+  // Tests and fuzzing in memory: a TLS subtype goes on without TLS (the
+  // bytes that follow are taken as already decrypted) and its certificate
+  // counts as verified.
+  void SetTlsBypassForTesting(bool bypass) { tlsBypass_ = bypass; }
 
   // ---- Driving ----
   // The connection stands: the server's version comes next.
@@ -126,6 +165,12 @@ class RfbSession {
   const std::string& DesktopName() const { return desktopName_; }
   std::int32_t UpdateRequestCount() const { return updateRequestCount_; }
   const PixelFormats& Formats() const { return formats_; }
+  // The version answered to the server (3, 7 or 8; 0 before).
+  int NegotiatedMinor() const { return negotiated_; }
+  // The security type in use (a code of security_types.h; 0 before).
+  std::uint32_t SecurityCode() const { return chosen_; }
+  // Whether the session runs over TLS.
+  bool Encrypted() const { return active_ != &transport_; }
   FrameBitmap* Frame() { return frame_.get(); }
   const FrameBitmap* Frame() const { return frame_.get(); }
 
@@ -146,9 +191,24 @@ class RfbSession {
 
   void Process(std::int32_t bytesThisEvent);
   bool StepVersion();
+  bool StepSecurity(std::int32_t bytesThisEvent);
   bool StepScheme(std::int32_t bytesThisEvent);
+  bool StepTypeList(std::int32_t bytesThisEvent);
+  bool StepVeNCryptVersion();
+  bool StepVeNCryptAck();
+  bool StepVeNCryptSubtypes();
+  bool StepSubtypeAck();
+  // Goes on with the chosen code once its channel stands (after TLS, or at
+  // once for the unencrypted ones).
+  bool ContinueSecurity(std::int32_t bytesThisEvent);
+  bool StartTls();
+  // Advances the TLS handshake; false when it is still running or failed.
+  bool ContinueTls();
   bool StepChallenge();
   bool StepLogonResult();
+  bool StepSecurityResult();
+  // A failure the host hears of twice: a status text and a connection error.
+  void FailWithReason(const std::string& status, const std::string& reason);
   bool StepServerInit();
   bool StepHostName();
   bool StepMessage();
@@ -159,7 +219,12 @@ class RfbSession {
   bool FinishRect();
 
   RfbSessionHandler& handler_;
-  Transport& transport_;
+  Transport& transport_;     // the plain stream
+  Transport* active_;        // what the session reads and writes: plain or TLS
+  // The TLS layer while there is one. Held through its base, so that a build
+  // without TLS needs none of its code.
+  std::unique_ptr<Transport> tlsLayer_;
+  TlsTransport* tls_ = nullptr;
   RfbWriter writer_;
 
   // Settings.
@@ -169,6 +234,13 @@ class RfbSession {
   std::vector<std::int32_t> encodings_{static_cast<std::int32_t>(kEncodingHextile)};
   std::int32_t receiveChunk_ = 512 * 1024;
   int startPauseMs_ = 10;
+  TVNCProtocol maxProtocol_ = vncProtocol33;
+  std::vector<std::uint32_t> securityTypes_;
+  std::string userName_;
+  std::string caFile_;
+  std::string serverName_;
+  std::string tlsPriority_;
+  bool tlsBypass_ = false;
 
   // The session.
   TxVNCConnectStatus state_ = VNCDisConnected;
@@ -187,6 +259,13 @@ class RfbSession {
   RectangleDecoder decoder_;
   std::int32_t updateRequestCount_ = 0;
   std::uint32_t colourEntriesToSkip_ = 0;
+  // The security negotiation.
+  int negotiated_ = 0;
+  SecurityStep securityStep_ = SecurityStep::Scheme;
+  std::uint32_t chosen_ = 0;
+  bool insideAnonTls_ = false;  // the second negotiation, inside anonymous TLS
+  bool passwordSent_ = false;
+  std::string failureScratch_;
 };
 
 }  // namespace telorus::viewer
