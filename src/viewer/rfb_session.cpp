@@ -208,12 +208,12 @@ bool RfbSession::StepTypeList(std::int32_t bytesThisEvent) {
   std::vector<std::uint32_t> offered(types + 1, types + 1 + count);
   if (!Status("Security Types: " + Names(offered))) return false;
   // Our first preference whose security type the server offers. Inside
-  // anonymous TLS only the plain types are chosen.
+  // anonymous TLS, which the list accepted with whatever it carries, the
+  // choice is VNC authentication, or None.
+  static const std::vector<std::uint32_t> kInsideTls = {rfb::kSecurityVncAuth, rfb::kSecurityNone};
   std::uint32_t code = 0;
-  for (std::uint32_t c : securityTypes_) {
-    const std::uint8_t type = SecurityTypeOf(c);
-    if (insideAnonTls_ && (type == rfb::kSecurityTLS || type == rfb::kSecurityVeNCrypt)) continue;
-    if (Contains(offered, type)) {
+  for (std::uint32_t c : insideAnonTls_ ? kInsideTls : securityTypes_) {
+    if (Contains(offered, SecurityTypeOf(c))) {
       code = c;
       break;
     }

@@ -1,5 +1,6 @@
 // TlsTransport against a GnuTLS server in the same process, over two
 // in-memory byte queues; certtool makes the certificates at the start.
+#include "support/test_certificates.h"
 #include "viewer/tls_transport.h"
 
 #include <gnutls/crypto.h>
@@ -55,54 +56,9 @@ class MemoryTransport : public Transport {
   std::mt19937 random_{7};
 };
 
-// CAs "ca" and "other"; certificates for vnc.test and 127.0.0.1: "good",
-// "expired" and "future" from ca, "stranger" from other.
-constexpr const char* kMakeCertificates = R"(set -e
-ca() {
-  printf 'cn = "Telorus %s CA"\nca\ncert_signing_key\nexpiration_days = 3650\n' $1 >$1.tmpl
-  certtool --generate-privkey --key-type=ecdsa --outfile $1.key
-  certtool --generate-self-signed --load-privkey $1.key --template $1.tmpl --outfile $1.pem
-}
-leaf() {
-  printf 'cn = "vnc.test"\ndns_name = "vnc.test"\nip_address = "127.0.0.1"\ntls_www_server\nsigning_key\n' >$1.tmpl
-  printf 'activation_date = "%s"\nexpiration_date = "%s"\n' "$3" "$4" >>$1.tmpl
-  certtool --generate-certificate --load-privkey leaf.key --load-ca-certificate $2.pem --load-ca-privkey $2.key \
-    --template $1.tmpl --outfile $1.pem
-}
-ca ca
-ca other
-certtool --generate-privkey --key-type=ecdsa --outfile leaf.key
-leaf good ca "2024-01-01 00:00:00" "2090-01-01 00:00:00"
-certtool --certificate-info --infile good.pem --outder --outfile good.der
-leaf expired ca "2020-01-01 00:00:00" "2021-01-01 00:00:00"
-leaf future ca "2090-01-01 00:00:00" "2091-01-01 00:00:00"
-leaf stranger other "2024-01-01 00:00:00" "2090-01-01 00:00:00"
-)";
+const telorus::test::TestCertificates& Certs() { return telorus::test::Certificates(); }
 
-struct Certificates {
-  Certificates() {
-    char name[] = "/tmp/telorus-tls-XXXXXX";
-    if (mkdtemp(name) == nullptr) return;
-    dir = name;
-    std::ofstream(dir / "make.sh") << kMakeCertificates;
-    made = std::system(("cd '" + dir.string() + "' && TZ=UTC sh make.sh >/dev/null 2>&1").c_str()) == 0;
-  }
-  ~Certificates() {
-    if (!dir.empty()) std::filesystem::remove_all(dir);
-  }
-  std::string Path(const std::string& file) const { return (dir / file).string(); }
-  std::filesystem::path dir;
-  bool made = false;
-};
-
-const Certificates& Certs() {
-  static const Certificates certs;
-  return certs;
-}
-
-#define REQUIRE_CERTIFICATES()                                                                              \
-  if (std::system("command -v certtool >/dev/null 2>&1") != 0) GTEST_SKIP() << "certtool is not installed"; \
-  ASSERT_TRUE(Certs().made) << "certtool did not make the test certificates"
+#define REQUIRE_CERTIFICATES() REQUIRE_TEST_CERTIFICATES()
 
 TlsSettings Settings(bool anonymous, std::string caFile = "", std::string serverName = "", std::string priority = "") {
   TlsSettings settings;
