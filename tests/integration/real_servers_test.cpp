@@ -1,13 +1,15 @@
 // The viewer against real RFB servers started here on loopback: x11vnc on
-// Xvfb and TigerVNC's Xvnc, with and without a password, at several depths.
-// The framebuffer must equal what the X server itself reports (xwd), pixel
-// for pixel.
+// Xvfb and TigerVNC's Xvnc, with and without a password, at several depths,
+// in RFB 3.3 and, with every security type they offer, 3.8. The framebuffer
+// must equal what the X server itself reports (xwd), pixel for pixel.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <thread>
 
 #include "platform/headless/headless_window.h"
 #include "support/loop_check.h"
+#include "support/test_certificates.h"
 #include "support/x_servers.h"
 #include "viewer/Telorus.h"
 
@@ -20,7 +22,8 @@ using namespace std::chrono_literals;
 // A viewer session against a real server, run on the test's loop.
 class Session {
  public:
-  Session(std::uint16_t port, const std::string& password, TVNCCodec codec, TemuPixelFmt format = VNCAuto) {
+  Session(std::uint16_t port, const std::string& password, TVNCCodec codec, TemuPixelFmt format = VNCAuto,
+          const std::function<void(TQuarneTelorus&)>& configure = {}) {
     v.SetServer("127.0.0.1");
     v.SetPort(port);
     v.SetPassword(password);
@@ -31,6 +34,8 @@ class Session {
     v.OnAuthFail = [this](TObject*) { authFailed = true; };
     v.OnConnectClose = [this](TObject*) { closed = true; };
     v.OnUpdateComplete = [this](TObject*) { ++updates; };
+    v.OnCertificate = [this](TObject*, const CertificateInfo& c, bool&) { certificateProblem = c.problem; };
+    if (configure) configure(v);
     v.Connect();
   }
   ~Session() {
@@ -75,6 +80,7 @@ class Session {
   std::vector<std::string> statuses;
   std::string error;
   bool authFailed = false;
+  std::string certificateProblem;
   bool closed = false;
   int updates = 0;
 };
@@ -219,6 +225,107 @@ TEST(RealServerBigScreens, FullHdAndUhdDecode) {
     Session s(server.Port(), "", vncRAW);
     ASSERT_TRUE(s.WaitRunning()) << s.error;
     EXPECT_EQ(s.MatchScreen(server.Display(), 60s), 0u);
+  }
+}
+
+}  // namespace
+}  // namespace telorus::test
+
+namespace telorus::test {
+namespace {
+
+// Xvnc with one security type at a time, over 3.8: the picture must be the
+// screen's, and the session encrypted exactly when the type says so.
+struct SecureCase {
+  const char* type;
+  bool encrypted;
+};
+
+class SecureXvncTest : public ::testing::TestWithParam<SecureCase> {};
+
+TEST_P(SecureXvncTest, FramebufferEqualsTheScreen) {
+  REQUIRE_TEST_CERTIFICATES();
+  const SecureCase& c = GetParam();
+  const TestCertificates& certs = Certificates();
+  XvncServer server(640, 480, 24, "tiger", "secure",
+                    {"-SecurityTypes", c.type, "-X509Cert", certs.Path("good.pem"), "-X509Key", certs.Path("leaf.key")});
+  ASSERT_TRUE(server.Ok()) << server.Problem();
+  PaintTestPicture(server.Display(), 640, 480);
+  Session s(server.Port(), "tiger", vncHextile, VNCAuto, [&](TQuarneTelorus& v) {
+    v.SetProtocol(vncProtocol38);
+    v.SetSecurityTypes(c.type);
+    v.SetCaFile(certs.Path("ca.pem"));
+  });
+  ASSERT_TRUE(s.WaitRunning()) << s.error;
+  EXPECT_EQ(s.v.Encrypted(), c.encrypted);
+  EXPECT_EQ(s.MatchScreen(server.Display()), 0u);
+  EXPECT_EQ(s.certificateProblem, "");
+}
+
+const SecureCase kSecureCases[] = {{"None", false},    {"VncAuth", false},  {"TLSNone", true},
+                                   {"TLSVnc", true},   {"X509None", true},  {"X509Vnc", true}};
+
+INSTANTIATE_TEST_SUITE_P(Types, SecureXvncTest, ::testing::ValuesIn(kSecureCases),
+                         [](const auto& p) { return std::string(p.param.type); });
+
+// x11vnc's SSL mode with VeNCrypt: X509 and VNC authentication, the
+// default list choosing it.
+TEST(SecureX11Vnc, X509VncShowsTheScreen) {
+  REQUIRE_TEST_CERTIFICATES();
+  const TestCertificates& certs = Certificates();
+  // x11vnc takes RSA keys only, key and certificate in one file.
+  X11VncServer server(320, 240, 24, "sesame", {"-ssl", certs.Path("rsa-with-key.pem")});
+  ASSERT_TRUE(server.Ok()) << server.Problem();
+  PaintTestPicture(server.Display(), 320, 240);
+  Session s(server.Port(), "sesame", vncHextile, VNCAuto, [&](TQuarneTelorus& v) {
+    v.SetProtocol(vncProtocol38);
+    v.SetCaFile(certs.Path("ca.pem"));
+  });
+  ASSERT_TRUE(s.WaitRunning()) << s.error;
+  EXPECT_TRUE(s.v.Encrypted());
+  EXPECT_NE(std::find(s.statuses.begin(), s.statuses.end(), "Security Type: X509Vnc"), s.statuses.end());
+  EXPECT_EQ(s.MatchScreen(server.Display()), 0u);
+}
+
+// What real servers refuse, and what the viewer refuses of them: each ends
+// with its text, before any picture.
+TEST(SecureXvncRefusals, EachSaysWhy) {
+  REQUIRE_TEST_CERTIFICATES();
+  const TestCertificates& certs = Certificates();
+  struct Case {
+    const char* name;
+    const char* serverTypes;
+    const char* certificate;
+    const char* viewerTypes;
+    const char* ca;  // empty: the system's store
+    const char* password;
+    const char* error;  // the last OnConnectError
+  };
+  const Case cases[] = {
+      {"wrong password under TLS", "TLSVnc", "good", "TLSVnc", "ca.pem", "wrong",
+       "Authentication failure"},
+      {"untrusted certificate", "X509Vnc", "good", "X509Vnc", "", "tiger",
+       "The certificate is not trusted (issuer unknown)"},
+      {"wrong name", "X509Vnc", "named", "X509Vnc", "ca.pem", "tiger", "The certificate is not for 127.0.0.1"},
+      {"expired certificate", "X509None", "expired", "X509None", "ca.pem", "tiger", "The certificate has expired"},
+      {"only forbidden types", "VncAuth", "good", "X509Vnc,TLSVnc", "ca.pem", "tiger",
+       "The server offers the security types VncAuth, and none of them is accepted"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    XvncServer server(160, 120, 24, "tiger", "refusals",
+                      {"-SecurityTypes", c.serverTypes, "-X509Cert", certs.Path(std::string(c.certificate) + ".pem"),
+                       "-X509Key", certs.Path("leaf.key")});
+    ASSERT_TRUE(server.Ok()) << server.Problem();
+    Session s(server.Port(), c.password, vncHextile, VNCAuto, [&](TQuarneTelorus& v) {
+      v.SetProtocol(vncProtocol38);
+      v.SetSecurityTypes(c.viewerTypes);
+      if (*c.ca) v.SetCaFile(certs.Path(c.ca));
+    });
+    ASSERT_TRUE(RunLoopUntil([&] { return s.closed; }, 20s));
+    EXPECT_EQ(s.error, c.error);
+    EXPECT_EQ(s.updates, 0);
+    EXPECT_FALSE(s.v.IsSessionRunning());
   }
 }
 

@@ -181,13 +181,23 @@ void Started(const std::vector<std::string>& answer, long* id, std::uint16_t* po
 }
 }  // namespace
 
-X11VncServer::X11VncServer(int width, int height, int depth, const std::string& password) {
+// The broker starts servers with their usual arguments only.
+X11VncServer::X11VncServer(int width, int height, int depth, const std::string& password,
+                           const std::vector<std::string>& extra) {
+  if (!extra.empty()) {
+    problem_ = "the peer broker starts x11vnc without extra arguments";
+    return;
+  }
   Started(Ask({"x11vnc", std::to_string(width), std::to_string(height), std::to_string(depth), password}),
           &brokerId_, &port_, &display_, &ok_, &problem_);
 }
 
 XvncServer::XvncServer(int width, int height, int depth, const std::string& password,
-                       const std::string& desktopName) {
+                       const std::string& desktopName, const std::vector<std::string>& security) {
+  if (!security.empty()) {
+    problem_ = "the peer broker starts Xvnc with its usual security types only";
+    return;
+  }
   Started(Ask({"xvnc", std::to_string(width), std::to_string(height), std::to_string(depth), password, desktopName}),
           &brokerId_, &port_, &display_, &ok_, &problem_);
 }

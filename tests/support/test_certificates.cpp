@@ -32,6 +32,10 @@ leaf expired ca "2020-01-01 00:00:00" "2021-01-01 00:00:00" "$ip"
 leaf future ca "2090-01-01 00:00:00" "2091-01-01 00:00:00" "$ip"
 leaf stranger other "2024-01-01 00:00:00" "2090-01-01 00:00:00" "$ip"
 leaf named ca "2024-01-01 00:00:00" "2090-01-01 00:00:00" ""
+certtool --generate-privkey --key-type=rsa --bits=2048 --outfile rsa.key
+certtool --generate-certificate --load-privkey rsa.key --load-ca-certificate ca.pem --load-ca-privkey ca.key \
+  --template good.tmpl --outfile rsa.pem
+cat rsa.key rsa.pem >rsa-with-key.pem
 )";
 
 struct Maker {

@@ -3,7 +3,8 @@
 // certificates for vnc.test and 127.0.0.1: "good", "expired" and "future"
 // from ca, "stranger" from other, and "named" from ca for vnc.test only.
 // Each leaf NAME has NAME.pem and shares the key leaf.key; good.der is the
-// DER form of good.pem.
+// DER form of good.pem. rsa.pem is "good" with an RSA key of its own
+// (rsa.key; both in rsa-with-key.pem), for servers that take only RSA.
 #pragma once
 
 #include <string>

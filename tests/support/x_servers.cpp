@@ -209,7 +209,8 @@ RfbServer::~RfbServer() {
   if (!passwordFile_.empty()) ::unlink(passwordFile_.c_str());
 }
 
-X11VncServer::X11VncServer(int width, int height, int depth, const std::string& password)
+X11VncServer::X11VncServer(int width, int height, int depth, const std::string& password,
+                           const std::vector<std::string>& extra)
     : xvfb_(width, height, depth) {
   display_ = xvfb_.Display();
   if (!xvfb_.Ok()) {
@@ -229,13 +230,14 @@ X11VncServer::X11VncServer(int width, int height, int depth, const std::string& 
     argv.push_back("-rfbauth");
     argv.push_back(passwordFile_);
   }
+  argv.insert(argv.end(), extra.begin(), extra.end());
   vnc_ = Process(argv);
   ok_ = WaitForTcpPort(port_, std::chrono::seconds(15)) && vnc_.Running();
   if (!ok_) problem_ = "x11vnc did not start listening";
 }
 
 XvncServer::XvncServer(int width, int height, int depth, const std::string& password,
-                       const std::string& desktopName) {
+                       const std::string& desktopName, const std::vector<std::string>& securityArgs) {
   std::vector<std::string> security = {"-SecurityTypes", "None"};
   if (!password.empty()) {
     passwordFile_ = TempFile("xvnc-pass");
@@ -245,6 +247,10 @@ XvncServer::XvncServer(int width, int height, int depth, const std::string& pass
       return;
     }
     security = {"-SecurityTypes", "VncAuth", "-PasswordFile", passwordFile_};
+  }
+  if (!securityArgs.empty()) {
+    security = securityArgs;
+    if (!passwordFile_.empty()) security.insert(security.end(), {"-PasswordFile", passwordFile_});
   }
   // As for Xvfb: the display is ours only when its lock file names our
   // server; one that lost the number to a parallel test process is retried.

@@ -76,7 +76,9 @@ class RfbServer {
 // x11vnc on its own Xvfb. An empty password means no authentication.
 class X11VncServer : public RfbServer {
  public:
-  X11VncServer(int width, int height, int depth, const std::string& password = "");
+  // `extra`: more x11vnc arguments (-ssl PEM, ...).
+  X11VncServer(int width, int height, int depth, const std::string& password = "",
+               const std::vector<std::string>& extra = {});
 
 #ifndef _WIN32
  private:
@@ -88,8 +90,11 @@ class X11VncServer : public RfbServer {
 // TigerVNC's Xvnc: an X server and RFB server in one.
 class XvncServer : public RfbServer {
  public:
+  // `security`, when given, replaces the security arguments that the
+  // password chooses (-SecurityTypes ..., -X509Cert ...); the password file
+  // is still written and named for the VNC-authenticated types.
   XvncServer(int width, int height, int depth, const std::string& password = "",
-             const std::string& desktopName = "telorus-test");
+             const std::string& desktopName = "telorus-test", const std::vector<std::string>& security = {});
 
 #ifndef _WIN32
  private:
