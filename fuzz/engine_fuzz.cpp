@@ -27,6 +27,7 @@
 #include "platform/surface.h"
 #include "viewer/Telorus.h"
 #include "viewer/rfb_session.h"
+#include "memory_session.h"
 
 namespace {
 
@@ -58,58 +59,6 @@ const std::string kFormats[] = {
     Format(16, 12, 1, 1, 15, 15, 15, 8, 4, 0),       Format(32, 24, 1, 1, 255, 255, 255, 0, 8, 16),
 };
 constexpr std::size_t kFormatCount = sizeof kFormats / sizeof kFormats[0];
-
-// The session runs in memory: its transport keeps what the session sends
-// (bounded) and is open until the session asks to close, as the viewer's
-// socket would be. The handler plays the viewer: it draws nothing, and a
-// close resets the session as the viewer's closed handler does.
-class MemoryTransport : public viewer::Transport {
- public:
-  std::int32_t Receive(void*, std::size_t) override { return 0; }
-  void Send(const void* data, std::size_t length) override {
-    if (!open) fuzz::Fault("the session sent over a closed transport");
-    sent += length;
-    (void)data;
-  }
-  bool Open() const override { return open; }
-  bool open = true;
-  std::size_t sent = 0;
-};
-
-class Handler : public viewer::RfbSessionHandler {
- public:
-  explicit Handler(MemoryTransport& transport) : transport_(transport) {}
-  viewer::RfbSession* session = nullptr;
-  bool debug = false;
-
-  void SessionStatus(const std::string& text) override {
-    if (debug) std::fprintf(stderr, "status: %s\n", text.c_str());
-  }
-  void SessionFrameSize(std::int32_t, std::int32_t) override {}
-  platform::Surface CreateFrameSurface(int width, int height) override {
-    return platform::CreateBitmapSurface(width, height);
-  }
-  void SessionAuthFailed() override {}
-  void SessionHostName(const std::string&) override {}
-  void SessionConnected() override {}
-  void SessionRunning() override {}
-  void SessionRectangle(int x, int y, int width, int height) override {
-    const viewer::FrameBitmap* frame = session->Frame();
-    if (!frame) fuzz::Fault("a rectangle was reported without a framebuffer");
-    if (width < 0 || height < 0 || x < 0 || y < 0) fuzz::Fault("a rectangle with a negative position or size");
-  }
-  void SessionUpdateComplete() override {}
-  void SessionBell() override {}
-  void SessionCutText(const std::string&) override {}
-  void SessionClose() override {
-    if (!transport_.open) return;
-    transport_.open = false;
-    session->Reset();
-  }
-
- private:
-  MemoryTransport& transport_;
-};
 
 }  // namespace
 
@@ -149,8 +98,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   stream.append(reinterpret_cast<const char*>(data + at), size - at);
 
-  MemoryTransport transport;
-  Handler handler(transport);
+  fuzz::MemoryTransport transport;
+  fuzz::Handler handler(transport);
   viewer::RfbSession session(handler, transport);
   handler.session = &session;
   handler.debug = std::getenv("ENGINE_FUZZ_DEBUG") != nullptr;

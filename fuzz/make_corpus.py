@@ -202,6 +202,43 @@ def engine_seeds():
 
 # ---- Decoder seeds ----
 
+# ---- Security negotiation seeds ----
+
+def security_seeds():
+    """The negotiations TigerVNC's Xvnc and x11vnc were seen to run on loopback
+    (what came before TLS, and after it as the session reads it)."""
+    si = be16(320) + be16(200) + ENGINE_FORMATS[0].wire() + be32(7) + b"root@vm"
+    ok = be32(0)
+    challenge = bytes(range(16))
+    reason = b"Authentication failure"
+    # byte 0: bits 0-1 the version (0 3.3, 1 3.7, 2 3.8), bits 2-4 the list
+    def seed(name, version, lst, stream, piece=0xFF):
+        write("security_fuzz", name, bytes([version | (lst << 2), piece]) + stream)
+    v38, v37, v33 = b"RFB 003.008\n", b"RFB 003.007\n", b"RFB 003.003\n"
+    xvnc_types = bytes([3, 19, 2, 1])
+    xvnc_subtypes = bytes([6]) + b"".join(be32(t) for t in (261, 258, 260, 257, 2, 1))
+    vencrypt = bytes([0, 2]) + bytes([0]) + xvnc_subtypes + bytes([1])
+    seed("xvnc-x509vnc", 2, 0, v38 + xvnc_types + vencrypt + challenge + ok + si)
+    seed("xvnc-x509vnc-wrong-password", 2, 0, v38 + xvnc_types + vencrypt + challenge + be32(1) + be32(len(reason)) +
+         reason)
+    seed("xvnc-tlsvnc-bytewise", 2, 7, v38 + xvnc_types + vencrypt + challenge + ok + si, piece=0)
+    seed("xvnc-vncauth", 2, 2, v38 + bytes([1, 2]) + challenge + ok + si)
+    seed("xvnc-none-38", 2, 1, v38 + bytes([1, 1]) + ok + si)
+    seed("xvnc-none-37", 1, 1, v38 + bytes([1, 1]) + si)
+    seed("xvnc-plain", 2, 3, v38 + bytes([1, 19]) + bytes([0, 2, 0, 1]) + be32(256) + ok + si)
+    seed("xvnc-tlsplain", 2, 4, v38 + bytes([1, 19]) + bytes([0, 2, 0, 1]) + be32(259) + bytes([1]) + ok + si)
+    seed("xvnc-33-scheme", 0, 0, v38 + be32(2) + challenge + ok + si)
+    seed("x11vnc-ssl", 2, 0, v38 + bytes([2, 19, 18]) + bytes([0, 2, 0, 2]) + be32(258) + be32(261) + bytes([1]) +
+         challenge + ok + si)
+    seed("anontls-inner", 2, 5, v38 + bytes([1, 18]) + bytes([2, 1, 2]) + challenge + ok + si)
+    seed("types-empty-reason", 2, 0, v38 + bytes([0]) + be32(len(reason)) + reason)
+    seed("version-apple", 2, 0, b"RFB 003.889\n" + bytes([1, 2]) + challenge + ok + si)
+    seed("version-old", 2, 0, b"RFB 003.005\n" + be32(1) + si)
+    seed("version-refused", 2, 0, b"RFB 002.000\n")
+    seed("v37-vncauth-fail", 1, 2, v37 + bytes([1, 2]) + challenge + be32(1))
+    seed("v33-none", 0, 1, v33 + be32(1) + si)
+
+
 def decoder_seeds():
     for i, f in enumerate(DECODER_FORMATS):
         for piece in (0, 96):
@@ -304,6 +341,7 @@ def line_seeds():
 
 if __name__ == "__main__":
     engine_seeds()
+    security_seeds()
     decoder_seeds()
     socks_seeds()
     line_seeds()
