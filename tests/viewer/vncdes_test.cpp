@@ -1,9 +1,14 @@
 #include "viewer/vncdes.h"
+#include "viewer/password_file.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 namespace telorus::viewer {
@@ -111,6 +116,44 @@ TEST(EncryptChallenge, OnlyTheFirstEightBytesAndSevenBitsOfEachCount) {
   EXPECT_EQ(EncryptChallenge(challenge, "abcd"),
             EncryptChallenge(challenge, std::string("abc") + static_cast<char>('d' | 0x80)));
   EXPECT_NE(EncryptChallenge(challenge, "abcd"), EncryptChallenge(challenge, "abce"));
+}
+
+// The password files that vncpasswd writes read back as their password
+// (its first 8 bytes), and ours are byte for byte the same as its own.
+TEST(VncPasswordFile, ReadsWhatVncpasswdWritesAndWritesTheSame) {
+  if (std::system("command -v vncpasswd >/dev/null 2>&1") != 0) GTEST_SKIP() << "vncpasswd is not installed";
+  const std::string path = ::testing::TempDir() + "telorus-passwd";
+  for (const std::string password : {"secret", "12345678", "longer than eight"}) {
+    SCOPED_TRACE(password);
+    ASSERT_EQ(std::system(("printf '%s\\n' '" + password + "' | vncpasswd -f > '" + path + "'").c_str()), 0);
+    std::string read, error;
+    ASSERT_TRUE(ReadVncPasswordFile(path, read, error)) << error;
+    EXPECT_EQ(read, password.substr(0, 8));
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(ObfuscateVncPassword(password), bytes);
+  }
+  std::ofstream(path, std::ios::binary) << "short";
+  std::string read, error;
+  EXPECT_FALSE(ReadVncPasswordFile(path, read, error));
+  EXPECT_NE(error.find("fewer than 8 bytes"), std::string::npos);
+  EXPECT_FALSE(ReadVncPasswordFile(path + ".missing", read, error));
+  EXPECT_NE(error.find("cannot open"), std::string::npos);
+  std::remove(path.c_str());
+}
+
+TEST(VncPasswordFile, APasswordLineLosesItsLineEndOnly) {
+  std::FILE* f = std::tmpfile();
+  ASSERT_NE(f, nullptr);
+  std::fputs("pa ss\r\nsecond", f);
+  std::rewind(f);
+  std::string line;
+  ASSERT_TRUE(ReadPasswordLine(f, line));
+  EXPECT_EQ(line, "pa ss");
+  ASSERT_TRUE(ReadPasswordLine(f, line));
+  EXPECT_EQ(line, "second");
+  EXPECT_FALSE(ReadPasswordLine(f, line));
+  std::fclose(f);
 }
 
 }  // namespace
