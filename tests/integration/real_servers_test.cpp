@@ -4,12 +4,21 @@
 // must equal what the X server itself reports (xwd), pixel for pixel.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <thread>
 
 #include "platform/headless/headless_window.h"
 #include "support/loop_check.h"
+#ifndef _WIN32
 #include "support/test_certificates.h"
+#endif
 #include "support/x_servers.h"
 #include "viewer/Telorus.h"
 
@@ -231,6 +240,8 @@ TEST(RealServerBigScreens, FullHdAndUhdDecode) {
 }  // namespace
 }  // namespace telorus::test
 
+// TLS and the servers' security arguments exist only in the Linux build.
+#ifndef _WIN32
 namespace telorus::test {
 namespace {
 
@@ -329,5 +340,38 @@ TEST(SecureXvncRefusals, EachSaysWhy) {
   }
 }
 
+// telorus-snap speaks 3.8 by default and takes its password from a file
+// vncpasswd wrote or from standard input, never from its command line.
+TEST(SnapTool, TakesThePasswordFromAFileOrStandardInputOverTls) {
+  REQUIRE_TEST_CERTIFICATES();
+  const TestCertificates& certs = Certificates();
+  XvncServer server(200, 100, 24, "file-pw", "snap",
+                    {"-SecurityTypes", "X509Vnc", "-X509Cert", certs.Path("good.pem"), "-X509Key", certs.Path("leaf.key")});
+  ASSERT_TRUE(server.Ok()) << server.Problem();
+  const std::string dir = ::testing::TempDir();
+  const std::string passwordFile = dir + "telorus-snap-passwd", png = dir + "telorus-snap.png";
+  ASSERT_EQ(std::system(("printf 'file-pw\\n' | vncpasswd -f > '" + passwordFile + "'").c_str()), 0);
+  const std::string snap = std::string(TELORUS_SNAP) + " 127.0.0.1:" + std::to_string(server.Port()) + " --ca '" +
+                           certs.Path("ca.pem") + "' -o '" + png + "'";
+  auto run = [](const std::string& command) {
+    const int status = std::system((command + " 2>/dev/null").c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  std::remove(png.c_str());
+  EXPECT_EQ(run(snap + " --password-file '" + passwordFile + "'"), 0);
+  EXPECT_TRUE(std::ifstream(png).good());
+  std::remove(png.c_str());
+  EXPECT_EQ(run("printf 'file-pw\\n' | " + snap + " --password -"), 0);
+  EXPECT_TRUE(std::ifstream(png).good());
+  // A wrong password fails; so does a certificate for another name.
+  EXPECT_EQ(run("printf 'wrong\\n' | " + snap + " --password -"), 1);
+  EXPECT_EQ(run(std::string(TELORUS_SNAP) + " localhost:" + std::to_string(server.Port()) + " --ca '" +
+                certs.Path("ca.pem") + "' --password-file '" + passwordFile + "' -o '" + png + "'"),
+            1);
+  std::remove(passwordFile.c_str());
+  std::remove(png.c_str());
+}
+
 }  // namespace
 }  // namespace telorus::test
+#endif
