@@ -148,7 +148,9 @@ void TQuarneTelorus::Connect() {
 }
 
 void TQuarneTelorus::DisConnect() {
-  if (FSocket) FSocket->Close();
+  if (!FSocket) return;
+  FSession->EndTls();
+  FSocket->Close();
 }
 
 void TQuarneTelorus::HandleDnsLookupDone(TObject*, std::uint16_t error) {

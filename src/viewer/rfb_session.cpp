@@ -45,6 +45,12 @@ void RfbSession::Reset() {
   passwordSent_ = false;
 }
 
+void RfbSession::EndTls() {
+#if TELORUS_HAVE_TLS
+  if (tls_ && Encrypted()) tls_->Bye();
+#endif
+}
+
 void RfbSession::FailWithReason(const std::string& status, const std::string& reason) {
   handler_.SessionStatus(status);
   handler_.SessionConnectError(reason);

@@ -136,6 +136,9 @@ class RfbSession {
   void Begin() { state_ = VNCVersion; }
   // The connection has closed: everything of the session is cleared.
   void Reset();
+  // The viewer is about to close the connection: over TLS, the close
+  // notification goes first, so the server sees an orderly end.
+  void EndTls();
   // A data event of the connection (error: the event's socket error).
   void DataAvailable(std::uint16_t error);
   // Bytes handed over as if the transport had just delivered them.

@@ -91,6 +91,11 @@ std::string TlsScriptedServer::ReceivedOverTls() {
   return tlsFrom_ == std::string::npos ? std::string() : received_.substr(tlsFrom_);
 }
 
+bool TlsScriptedServer::SawCloseNotify() {
+  std::lock_guard lock(mutex_);
+  return closeNotify_;
+}
+
 std::string TlsScriptedServer::Failure() {
   std::lock_guard lock(mutex_);
   return failure_;
@@ -126,6 +131,10 @@ std::size_t TlsScriptedServer::Read(std::size_t count, std::chrono::milliseconds
     const std::size_t want = std::min(sizeof buffer, count - got);
     const ssize_t n = tls_ ? gnutls_record_recv(tls_->session, buffer, want) : ::recv(clientFd_, buffer, want, 0);
     if (n == GNUTLS_E_AGAIN || n == GNUTLS_E_INTERRUPTED) continue;
+    if (n == 0 && tls_) {
+      std::lock_guard lock(mutex_);
+      closeNotify_ = true;
+    }
     if (n <= 0) break;
     std::lock_guard lock(mutex_);
     received_.append(buffer, static_cast<std::size_t>(n));

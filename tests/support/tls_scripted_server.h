@@ -42,6 +42,8 @@ class TlsScriptedServer {
   // The bytes received after TLS started (decrypted).
   std::string ReceivedOverTls();
   std::string Failure();
+  // Whether the client ended TLS with its close notification.
+  bool SawCloseNotify();
 
  private:
   struct Step {
@@ -70,6 +72,7 @@ class TlsScriptedServer {
   std::size_t tlsFrom_ = std::string::npos;
   std::string failure_;
   bool done_ = false;
+  bool closeNotify_ = false;
   struct Tls;
   Tls* tls_ = nullptr;
 };

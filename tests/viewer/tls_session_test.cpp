@@ -157,7 +157,10 @@ TEST_F(TlsSessionTest, AnAcceptedCertificateGoesOnAndAVerifiedOneIsNotAsked) {
   EXPECT_NE(certificate.subject.find("vnc.test"), std::string::npos);
   EXPECT_NE(certificate.issuer.find("Telorus other CA"), std::string::npos);
   EXPECT_EQ(certificate.sha256.size(), 32u * 3 - 1);
+  // Disconnecting ends TLS in order.
   viewer.DisConnect();
+  ASSERT_TRUE(tls.WaitDone());
+  EXPECT_TRUE(tls.SawCloseNotify());
 
   // The same server with a certificate that verifies: no question.
   TlsScriptedServer good;
