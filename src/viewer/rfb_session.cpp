@@ -43,6 +43,7 @@ void RfbSession::Reset() {
   chosen_ = 0;
   insideAnonTls_ = false;
   passwordSent_ = false;
+  certificatePending_ = false;
 }
 
 void RfbSession::EndTls() {
@@ -67,9 +68,25 @@ void RfbSession::Fail(const std::string& status) {
 // ---- Reading ----
 
 void RfbSession::DataAvailable(std::uint16_t error) {
-  // While TLS is being set up, the data is the handshake's.
-  if (state_ == VNCConnected && securityStep_ == SecurityStep::TlsHandshake && !ContinueTls()) return;
+  // A host deciding on a certificate may run a nested loop (a dialog): the
+  // data that comes meanwhile is taken (the socket goes on announcing what
+  // nobody reads) and waits in the buffer for the decision.
+  if (certificatePending_) {
+    std::uint8_t* space = receive_.PrepareWrite(static_cast<std::size_t>(receiveChunk_));
+    if (!space) return Fail("Receive Buffer Overflow!");
+    const std::int32_t got = active_->Receive(space, static_cast<std::size_t>(receiveChunk_));
+    if (got > 0) receive_.Commit(static_cast<std::size_t>(got));
+    if (got < 0) FailWithReason("TLS Fail!", active_->FailureText());
+    return;
+  }
   const std::uint64_t generation = generation_;
+  // While TLS is being set up, the data is the handshake's; what came while
+  // the host decided on the certificate is handled first.
+  if (state_ == VNCConnected && securityStep_ == SecurityStep::TlsHandshake) {
+    if (!ContinueTls()) return;
+    if (receive_.Unread() > 0) Process(0);
+    if (generation != generation_) return;
+  }
   // One read per event on the socket itself (it raises the event again while
   // bytes remain); over TLS, reads go on while decrypted bytes are waiting,
   // since no event of the socket announces those.
@@ -324,8 +341,10 @@ bool RfbSession::StartTls() {
   tlsLayer_ = std::move(layer);
   securityStep_ = SecurityStep::TlsHandshake;
   if (!Status("TLS Handshake Start")) return false;
-  ContinueTls();  // sends the ClientHello; the server's answer comes as data events
-  return false;
+  // Sends the ClientHello. The server's answer comes as data events, or, on
+  // a fast link, already while this first step runs: then the handshake is
+  // over here and the session goes on with what follows it.
+  return ContinueTls();
 #else
   FailWithReason("TLS Not Available!", "This viewer was built without TLS");
   return false;
@@ -346,7 +365,10 @@ bool RfbSession::ContinueTls() {
     const CertificateInfo& info = tls_->Peer();
     if (!info.problem.empty()) {
       bool accept = false;
-      if (!Report([&] { accept = handler_.SessionCertificate(info); })) return false;
+      certificatePending_ = true;
+      const bool alive = Report([&] { accept = handler_.SessionCertificate(info); });
+      certificatePending_ = false;
+      if (!alive) return false;
       if (!accept) {
         FailWithReason("Certificate Refused!", info.problem);
         return false;

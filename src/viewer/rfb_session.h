@@ -268,6 +268,7 @@ class RfbSession {
   std::uint32_t chosen_ = 0;
   bool insideAnonTls_ = false;  // the second negotiation, inside anonymous TLS
   bool passwordSent_ = false;
+  bool certificatePending_ = false;  // the host is deciding on a certificate
   std::string failureScratch_;
 };
 

@@ -145,6 +145,10 @@ struct TlsTransport::Impl {
   SessionPtr session;
   Step state = Step::InProgress;
   bool lowerFailed = false;
+  // The last pull found nothing below: "try again" then means no more data.
+  // Without it, "try again" can also follow a record of the handshake's own
+  // (a TLS 1.3 session ticket) with more records already pulled.
+  bool pullStarved = false;
   bool byeSent = false;
   std::string failure;
   CertificateInfo peer;
@@ -156,6 +160,7 @@ ssize_t TlsTransport::Impl::Pull(gnutls_transport_ptr_t context, void* data, std
   const std::int32_t got = wanted == 0 ? 0 : self.lower.Receive(data, wanted);
   if (got > 0) return got;
   if (got == 0) {
+    self.pullStarved = true;
     gnutls_transport_set_errno(self.session.get(), EAGAIN);
     return -1;
   }
@@ -341,6 +346,7 @@ std::int32_t TlsTransport::Impl::DoReceive(void* buffer, std::size_t size) {
   if (state != Step::Done || size == 0) return 0;
   const std::size_t wanted = std::min<std::size_t>(size, std::numeric_limits<std::int32_t>::max());
   for (int round = 0; round < kNonFatalRounds; ++round) {
+    pullStarved = false;
     const ssize_t got = gnutls_record_recv(session.get(), buffer, wanted);
     if (got > 0) return static_cast<std::int32_t>(got);
     if (got == 0) {
@@ -348,7 +354,10 @@ std::int32_t TlsTransport::Impl::DoReceive(void* buffer, std::size_t size) {
       return -1;
     }
     const int code = static_cast<int>(got);
-    if (code == GNUTLS_E_AGAIN || code == GNUTLS_E_INTERRUPTED) return 0;
+    if (code == GNUTLS_E_AGAIN || code == GNUTLS_E_INTERRUPTED) {
+      if (pullStarved) return 0;
+      continue;  // records already pulled wait behind one of the handshake's
+    }
     if (lowerFailed) {
       Fail(LowerText());
       return -1;
