@@ -3,9 +3,16 @@
 // The window holds the viewer widget and a status bar, takes the remote
 // desktop's size when the screen has room for it and its name as title.
 // F8 opens a menu (stretch, smooth or nearest scaling, Ctrl+Alt+Del, full
-// screen, reconnect, quit). A server that asks for a password when none was
-// given gets one from a dialog; a failed or lost connection is shown with a
-// Reconnect button that keeps the settings.
+// screen, reconnect, quit). The session options (protocol version, security
+// types, user name, password, CA file) are the ones telorus-snap takes. A
+// server that asks for a password, or for a user name and password (Plain),
+// that was not given gets them from a dialog. A certificate that does not
+// verify is shown in a dialog that refuses it unless the user accepts it;
+// an accepted certificate is remembered for its server (known_certs.h) and
+// taken without asking next time, while a different certificate from that
+// server is refused with a warning. A failed or lost connection is shown
+// with a Reconnect button that keeps the settings; problems are also
+// printed on standard error.
 #include <gtk/gtk.h>
 
 #include <cstdio>
@@ -13,6 +20,8 @@
 #include <memory>
 #include <string>
 
+#include "common/known_certs.h"
+#include "common/session_options.h"
 #include "platform/gtk/gtk_viewer.h"
 #include "viewer/Telorus.h"
 
@@ -22,32 +31,39 @@ using namespace telorus;
 using namespace telorus::viewer;
 namespace pg = telorus::platform::gtk;
 
-const char kUsage[] =
-    "usage: telorus-viewer HOST[:PORT] [options]\n"
-    "\n"
-    "Shows the desktop of an RFB (VNC) server and sends it keys, mouse, wheel and\n"
-    "clipboard text. PORT is the TCP port (default 5900).\n"
-    "\n"
-    "options:\n"
-    "  --password P    the server's password (asked for in a dialog when the server\n"
-    "                  wants one and none is given)\n"
-    "  --stretch       scale the picture to the window\n"
-    "  --smooth        filter a scaled picture smoothly (the default)\n"
-    "  --nearest       scale by nearest neighbour: sharp pixels\n"
-    "  --autoscroll    scroll bars when the picture is larger than the window\n"
-    "  --8bit          ask for 8-bit colour (less data on slow links)\n"
-    "  --codec NAME    raw, copyrect, rre, corre or hextile (default hextile)\n"
-    "  --view-only     send no keys, mouse, wheel or clipboard to the server\n"
-    "  --help          this text\n"
-    "\n"
-    "In the window, F8 opens a menu: stretch, smooth or nearest scaling, send\n"
-    "Ctrl+Alt+Del, full screen, reconnect, quit.\n";
+std::string UsageText() {
+  return std::string(
+             "usage: telorus-viewer HOST[:PORT] [options]\n"
+             "\n"
+             "Shows the desktop of an RFB (VNC) server and sends it keys, mouse, wheel and\n"
+             "clipboard text. PORT is the TCP port (default 5900).\n"
+             "\n"
+             "options:\n") +
+         apps::kSessionOptionsUsage +
+         "  --stretch            scale the picture to the window\n"
+         "  --smooth             filter a scaled picture smoothly (the default)\n"
+         "  --nearest            scale by nearest neighbour: sharp pixels\n"
+         "  --autoscroll         scroll bars when the picture is larger than the window\n"
+         "  --8bit               ask for 8-bit colour (less data on slow links)\n"
+         "  --codec NAME         raw, copyrect, rre, corre or hextile (default hextile)\n"
+         "  --view-only          send no keys, mouse, wheel or clipboard to the server\n"
+         "  --help               this text\n"
+         "\n"
+         "A password, or a user name and password for Plain, that the server wants and\n"
+         "that is not given is asked for in a dialog. A certificate that does not verify\n"
+         "is shown in a dialog, which may accept it; accepted certificates are\n"
+         "remembered per server in $XDG_CONFIG_HOME/telorus/known_certs (else\n"
+         "~/.config/telorus/known_certs), and a server whose certificate has changed\n"
+         "since is refused.\n"
+         "\n"
+         "In the window, F8 opens a menu: stretch, smooth or nearest scaling, send\n"
+         "Ctrl+Alt+Del, full screen, reconnect, quit.\n";
+}
 
 struct Options {
   std::string host;
   long port = 5900;
-  std::string password;
-  bool passwordGiven = false;
+  apps::SessionOptions session;
   bool stretch = false;
   bool nearest = false;
   bool autoScroll = false;
@@ -57,22 +73,20 @@ struct Options {
 };
 
 int Usage(const std::string& problem) {
-  std::fprintf(stderr, "telorus-viewer: %s\n\n%s", problem.c_str(), kUsage);
+  std::fprintf(stderr, "telorus-viewer: %s\n\n%s", problem.c_str(), UsageText().c_str());
   return 2;
 }
 
 // 0 parsed, 1 --help, 2 a problem (printed).
 int ParseArguments(int argc, char** argv, Options* o) {
-  std::string target;
+  std::string target, problem;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
+      std::fputs(UsageText().c_str(), stdout);
       return 1;
-    } else if (a == "--password") {
-      if (i + 1 >= argc) return Usage("--password needs a value");
-      o->password = argv[++i];
-      o->passwordGiven = true;
+    } else if (const int taken = apps::TakeSessionOption(argc, argv, i, o->session, problem); taken != 0) {
+      if (taken < 0) return Usage(problem);
     } else if (a == "--codec") {
       if (i + 1 >= argc || !CodecFromName(argv[++i], &o->codec))
         return Usage("--codec takes raw, copyrect, rre, corre or hextile");
@@ -109,6 +123,17 @@ int ParseArguments(int argc, char** argv, Options* o) {
   return 0;
 }
 
+// A certificate's time as "YYYY-MM-DD HH:MM:SS UTC".
+std::string UtcTime(std::int64_t seconds) {
+  GDateTime* time = g_date_time_new_from_unix_utc(seconds);
+  if (!time) return "?";
+  gchar* text = g_date_time_format(time, "%Y-%m-%d %H:%M:%S UTC");
+  std::string result = text ? text : "?";
+  g_free(text);
+  g_date_time_unref(time);
+  return result;
+}
+
 class ViewerApp {
  public:
   explicit ViewerApp(const Options& options);
@@ -122,7 +147,14 @@ class ViewerApp {
   void ShowProblem(const std::string& text);
   void SetStatus(const std::string& text);
   void FitToFrame(int width, int height);
+  std::string ServerName() const { return options_.host + ":" + std::to_string(options_.port); }
+  // What the next Connect asks for before it connects.
+  enum class Ask { Nothing, Password, Credentials, Certificate };
+  void EndAndAsk(Ask what);
   void AskPassword();
+  void AskCredentials();
+  bool CheckCertificate(const CertificateInfo& certificate);
+  void AskCertificate();
   void SendCtrlAltDel();
   void ToggleFullScreen();
 
@@ -145,15 +177,21 @@ class ViewerApp {
   GtkWidget* stretchItem_ = nullptr;
   GtkWidget* fullItem_ = nullptr;
   guint statusContext_ = 0;
-  bool closing_ = false;      // our own disconnect: no problem to show
-  bool askPassword_ = false;  // the next connect asks for the password first
+  bool closing_ = false;  // our own disconnect: no problem to show
+  Ask ask_ = Ask::Nothing;
+  bool plain_ = false;  // this attempt authenticates with user name and password
+  // Why the certificate handler refused the certificate, shown in place of
+  // the session's own error text.
+  std::string refusal_;
+  CertificateInfo offered_;   // the certificate the dialog asks about
+  std::string acceptedOnce_;  // accepted, but it could not be remembered
   bool fullScreen_ = false;
   bool sized_ = false;
 };
 
 ViewerApp::ViewerApp(const Options& options) : options_(options) {
   top_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-  const std::string title = "telorus-viewer " + options_.host + ":" + std::to_string(options_.port);
+  const std::string title = "telorus-viewer " + ServerName();
   gtk_window_set_title(GTK_WINDOW(top_), title.c_str());
   gtk_window_set_default_size(GTK_WINDOW(top_), 800, 600);
   g_signal_connect(top_, "delete-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer) -> gboolean {
@@ -184,7 +222,7 @@ ViewerApp::ViewerApp(const Options& options) : options_(options) {
 
   viewer_.SetServer(options_.host);
   viewer_.SetPort(static_cast<std::int32_t>(options_.port));
-  viewer_.SetPassword(options_.password);
+  apps::ApplySessionOptions(options_.session, viewer_);
   viewer_.SetCodec(options_.codec);
   if (options_.eightBit) viewer_.SetPixelFormat(VNC8Bit);
   viewer_.SetAutoScroll(options_.autoScroll);
@@ -208,23 +246,34 @@ ViewerApp::ViewerApp(const Options& options) : options_(options) {
 
   viewer_.OnStatus = [this](TObject*, const std::string& text) {
     SetStatus(text);
-    if (text == "Send Password!" && viewer_.Password().empty() && !options_.passwordGiven) {
-      // The server wants a password and there is none: end this attempt
-      // rather than answer with an empty one, then ask and connect again.
-      askPassword_ = true;
-      closing_ = true;
-      viewer_.DisConnect();
-      closing_ = false;
-      g_idle_add(+[](gpointer self) -> gboolean {
-        static_cast<ViewerApp*>(self)->Connect();
-        return G_SOURCE_REMOVE;
-      }, this);
+    // The server wants what was not given: end this attempt rather than
+    // answer with nothing (both statuses come before anything is sent),
+    // then ask and connect again.
+    const apps::SessionOptions& given = options_.session;
+    if (text == "Send Password!") {
+      if (viewer_.Password().empty() && !given.passwordGiven) EndAndAsk(Ask::Password);
+    } else if (text == "Send User Name And Password!") {
+      plain_ = true;
+      if ((viewer_.UserName().empty() && !given.userGiven) || (viewer_.Password().empty() && !given.passwordGiven))
+        EndAndAsk(Ask::Credentials);
     }
   };
-  viewer_.OnConnectError = [this](TObject*, const std::string& text) { ShowProblem(text); };
+  viewer_.OnConnectError = [this](TObject*, const std::string& text) {
+    ShowProblem(refusal_.empty() ? text : refusal_);
+    refusal_.clear();
+  };
   viewer_.OnAuthFail = [this](TObject*) {
-    ShowProblem("The server refused the password.");
-    if (!options_.passwordGiven) askPassword_ = true;
+    const apps::SessionOptions& given = options_.session;
+    if (plain_) {
+      ShowProblem("The server refused the user name or password.");
+      if (!given.userGiven || !given.passwordGiven) ask_ = Ask::Credentials;
+    } else {
+      ShowProblem("The server refused the password.");
+      if (!given.passwordGiven) ask_ = Ask::Password;
+    }
+  };
+  viewer_.OnCertificate = [this](TObject*, const CertificateInfo& certificate, bool& accept) {
+    accept = CheckCertificate(certificate);
   };
   viewer_.OnConnectClose = [this](TObject*) {
     if (!closing_ && !gtk_widget_get_visible(info_)) ShowProblem("The connection was closed.");
@@ -304,14 +353,27 @@ void ViewerApp::OnInfoResponse(GtkInfoBar*, gint response, gpointer data) {
 }
 
 void ViewerApp::Connect() {
-  if (askPassword_) {
-    askPassword_ = false;
-    AskPassword();
-    return;
-  }
+  const Ask ask = ask_;
+  ask_ = Ask::Nothing;
+  if (ask == Ask::Password) return AskPassword();
+  if (ask == Ask::Credentials) return AskCredentials();
+  if (ask == Ask::Certificate) return AskCertificate();
+  plain_ = false;
+  refusal_.clear();
   gtk_widget_hide(info_);
-  SetStatus("Connecting to " + options_.host + ":" + std::to_string(options_.port));
+  SetStatus("Connecting to " + ServerName());
   viewer_.Connect();
+}
+
+void ViewerApp::EndAndAsk(Ask what) {
+  ask_ = what;
+  closing_ = true;
+  viewer_.DisConnect();
+  closing_ = false;
+  g_idle_add(+[](gpointer self) -> gboolean {
+    static_cast<ViewerApp*>(self)->Connect();
+    return G_SOURCE_REMOVE;
+  }, this);
 }
 
 void ViewerApp::Reconnect() {
@@ -326,7 +388,7 @@ void ViewerApp::AskPassword() {
                                                   GTK_RESPONSE_CANCEL, "_Connect", GTK_RESPONSE_OK, nullptr);
   gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
   GtkWidget* content = gtk_dialog_get_content_area(GTK_DIALOG(dialog));
-  const std::string prompt = options_.host + ":" + std::to_string(options_.port) + " asks for a password:";
+  const std::string prompt = ServerName() + " asks for a password:";
   GtkWidget* label = gtk_label_new(prompt.c_str());
   GtkWidget* entry = gtk_entry_new();
   gtk_entry_set_visibility(GTK_ENTRY(entry), FALSE);
@@ -340,7 +402,7 @@ void ViewerApp::AskPassword() {
   const std::string password = gtk_entry_get_text(GTK_ENTRY(entry));
   gtk_widget_destroy(dialog);
   if (response != GTK_RESPONSE_OK) {
-    askPassword_ = true;  // Reconnect asks again
+    ask_ = Ask::Password;  // Reconnect asks again
     ShowProblem("No password was given.");
     return;
   }
@@ -348,7 +410,163 @@ void ViewerApp::AskPassword() {
   Connect();
 }
 
+void ViewerApp::AskCredentials() {
+  GtkWidget* dialog = gtk_dialog_new_with_buttons("User Name and Password", GTK_WINDOW(top_), GTK_DIALOG_MODAL,
+                                                  "_Cancel", GTK_RESPONSE_CANCEL, "_Connect", GTK_RESPONSE_OK, nullptr);
+  gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+  GtkWidget* content = gtk_dialog_get_content_area(GTK_DIALOG(dialog));
+  gtk_container_set_border_width(GTK_CONTAINER(content), 12);
+  gtk_box_set_spacing(GTK_BOX(content), 6);
+  const std::string prompt = ServerName() + " asks for a user name and password:";
+  GtkWidget* label = gtk_label_new(prompt.c_str());
+  gtk_label_set_xalign(GTK_LABEL(label), 0);
+  gtk_container_add(GTK_CONTAINER(content), label);
+  GtkWidget* grid = gtk_grid_new();
+  gtk_grid_set_row_spacing(GTK_GRID(grid), 6);
+  gtk_grid_set_column_spacing(GTK_GRID(grid), 12);
+  // What was given or typed before stays filled in.
+  GtkWidget* user = gtk_entry_new();
+  gtk_entry_set_text(GTK_ENTRY(user), viewer_.UserName().c_str());
+  GtkWidget* password = gtk_entry_new();
+  gtk_entry_set_text(GTK_ENTRY(password), viewer_.Password().c_str());
+  gtk_entry_set_visibility(GTK_ENTRY(password), FALSE);
+  gtk_entry_set_activates_default(GTK_ENTRY(password), TRUE);
+  // Enter in the user name goes on to the password rather than connecting.
+  g_signal_connect(user, "activate",
+                   G_CALLBACK(+[](GtkEntry*, gpointer next) { gtk_widget_grab_focus(GTK_WIDGET(next)); }), password);
+  int row = 0;
+  for (auto [text, entry] : {std::pair{"_User name:", user}, std::pair{"_Password:", password}}) {
+    GtkWidget* name = gtk_label_new_with_mnemonic(text);
+    gtk_label_set_mnemonic_widget(GTK_LABEL(name), entry);
+    gtk_label_set_xalign(GTK_LABEL(name), 0);
+    gtk_widget_set_hexpand(entry, TRUE);
+    gtk_grid_attach(GTK_GRID(grid), name, 0, row, 1, 1);
+    gtk_grid_attach(GTK_GRID(grid), entry, 1, row++, 1, 1);
+  }
+  gtk_container_add(GTK_CONTAINER(content), grid);
+  gtk_widget_show_all(dialog);
+  gtk_widget_grab_focus(viewer_.UserName().empty() ? user : password);
+  const gint response = gtk_dialog_run(GTK_DIALOG(dialog));
+  const std::string userName = gtk_entry_get_text(GTK_ENTRY(user));
+  const std::string secret = gtk_entry_get_text(GTK_ENTRY(password));
+  gtk_widget_destroy(dialog);
+  if (response != GTK_RESPONSE_OK) {
+    ask_ = Ask::Credentials;  // Reconnect asks again
+    ShowProblem("No user name and password were given.");
+    return;
+  }
+  viewer_.SetUserName(userName);
+  viewer_.SetPassword(secret);
+  Connect();
+}
+
+// The session's certificate event. An unknown certificate ends the
+// attempt, and the dialog comes from GTK's loop afterwards: the session is
+// in the middle of its TLS step here, and a dialog's loop would hand it
+// the socket's next events while it waits for the answer. An accepted
+// certificate is remembered first, so the next attempt takes it at once.
+bool ViewerApp::CheckCertificate(const CertificateInfo& certificate) {
+  const std::string server = ServerName();
+  const apps::KnownCertificates known(apps::DefaultKnownCertsPath());
+  std::string remembered;
+  switch (known.Lookup(server, certificate.sha256, &remembered)) {
+    case apps::KnownCertificates::Match::Same: return true;
+    case apps::KnownCertificates::Match::Changed:
+      // Not offered for acceptance: that is what an attacker in between
+      // would hope for.
+      refusal_ = "The certificate of " + server + " has changed since it was accepted (remembered SHA-256 " +
+                 remembered + ", now " + certificate.sha256 +
+                 "). It may not be the same server: the connection was refused. Remove the line for " + server +
+                 " from " + known.Path() + " to accept the new one.";
+      return false;
+    case apps::KnownCertificates::Match::Unknown: break;
+  }
+  if (!acceptedOnce_.empty() && acceptedOnce_ == certificate.sha256) return true;
+  offered_ = certificate;
+  EndAndAsk(Ask::Certificate);
+  return false;
+}
+
+void ViewerApp::AskCertificate() {
+  const CertificateInfo& c = offered_;
+  const apps::KnownCertificates known(apps::DefaultKnownCertsPath());
+  SetStatus("The certificate of " + ServerName() + " does not verify");
+  GtkWidget* dialog =
+      gtk_dialog_new_with_buttons("Certificate Not Verified", GTK_WINDOW(top_), GTK_DIALOG_MODAL, "_Cancel",
+                                  GTK_RESPONSE_CANCEL, "_Accept and remember", GTK_RESPONSE_ACCEPT, nullptr);
+  gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_CANCEL);
+  GtkWidget* content = gtk_dialog_get_content_area(GTK_DIALOG(dialog));
+  gtk_container_set_border_width(GTK_CONTAINER(content), 12);
+  gtk_box_set_spacing(GTK_BOX(content), 10);
+  // Plain text throughout: names in certificates are not markup.
+  auto text = [](const std::string& value, bool selectable) {
+    GtkWidget* label = gtk_label_new(value.c_str());
+    gtk_label_set_xalign(GTK_LABEL(label), 0);
+    gtk_widget_set_halign(label, GTK_ALIGN_START);
+    gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
+    gtk_label_set_max_width_chars(GTK_LABEL(label), 60);
+    gtk_label_set_selectable(GTK_LABEL(label), selectable);
+    return label;
+  };
+  gtk_container_add(GTK_CONTAINER(content),
+                    text("The certificate of " + ServerName() + " does not verify: " + c.problem + ".", false));
+  GtkWidget* grid = gtk_grid_new();
+  gtk_grid_set_row_spacing(GTK_GRID(grid), 4);
+  gtk_grid_set_column_spacing(GTK_GRID(grid), 12);
+  // The fingerprint in two lines of 16 bytes, easier to compare.
+  const std::string fingerprint =
+      c.sha256.size() > 48 ? c.sha256.substr(0, 47) + "\n" + c.sha256.substr(48) : c.sha256;
+  const std::pair<const char*, std::string> rows[] = {{"Subject:", c.subject},
+                                                      {"Issuer:", c.issuer},
+                                                      {"Valid from:", UtcTime(c.notBefore)},
+                                                      {"Valid until:", UtcTime(c.notAfter)},
+                                                      {"SHA-256:", fingerprint}};
+  for (int row = 0; row < 5; ++row) {
+    GtkWidget* title = gtk_label_new(rows[row].first);
+    gtk_label_set_xalign(GTK_LABEL(title), 0);
+    gtk_widget_set_valign(title, GTK_ALIGN_START);
+    gtk_grid_attach(GTK_GRID(grid), title, 0, row, 1, 1);
+    GtkWidget* shown = text(rows[row].second, true);
+    gtk_widget_set_hexpand(shown, TRUE);
+    if (row == 4) {
+      PangoAttrList* mono = pango_attr_list_new();
+      pango_attr_list_insert(mono, pango_attr_family_new("monospace"));
+      gtk_label_set_attributes(GTK_LABEL(shown), mono);
+      pango_attr_list_unref(mono);
+    }
+    gtk_grid_attach(GTK_GRID(grid), shown, 1, row, 1, 1);
+  }
+  gtk_container_add(GTK_CONTAINER(content), grid);
+  const std::string advice =
+      "Accept it only if you know it to be the server's, for example by its SHA-256 fingerprint. It is then "
+      "remembered" +
+      (known.Path().empty() ? std::string() : " in " + known.Path()) +
+      ", and a different certificate from this server is refused.";
+  gtk_container_add(GTK_CONTAINER(content), text(advice, false));
+  gtk_widget_show_all(dialog);
+  // Not a selectable label: the focus starts on the safe answer.
+  gtk_widget_grab_focus(gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), GTK_RESPONSE_CANCEL));
+  const gint response = gtk_dialog_run(GTK_DIALOG(dialog));
+  gtk_widget_destroy(dialog);
+  if (response != GTK_RESPONSE_ACCEPT) {
+    // Reconnect offers it again: it is still unknown.
+    ShowProblem("The certificate of " + ServerName() + " was refused: " + c.problem + ".");
+    return;
+  }
+  if (std::string problem; !known.Remember(ServerName(), c.sha256, problem)) {
+    acceptedOnce_ = c.sha256;
+    GtkWidget* warning = gtk_message_dialog_new(GTK_WINDOW(top_), GTK_DIALOG_MODAL, GTK_MESSAGE_WARNING, GTK_BUTTONS_OK,
+                                                "The certificate is accepted until the viewer ends, but it could "
+                                                "not be remembered: %s.",
+                                                problem.c_str());
+    gtk_dialog_run(GTK_DIALOG(warning));
+    gtk_widget_destroy(warning);
+  }
+  Connect();
+}
+
 void ViewerApp::ShowProblem(const std::string& text) {
+  std::fprintf(stderr, "telorus-viewer: %s\n", text.c_str());
   gtk_label_set_text(GTK_LABEL(infoText_), text.c_str());
   gtk_widget_show(info_);
   SetStatus(text);

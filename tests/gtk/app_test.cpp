@@ -2,8 +2,13 @@
 // window shows the server's screen pixel for pixel (also on a HiDPI display),
 // xdotool's input moves the remote pointer, turns its wheel and types into
 // an xterm on the server (Shift, AltGr and German keys included), a server
-// that wants a password gets it from the dialog, and the F8 menu reconnects,
-// sends Ctrl+Alt+Del and stretches the picture.
+// that wants a password, or a user name and password, gets them from the
+// dialog, a certificate that does not verify is refused or accepted and
+// remembered from its dialog, and the F8 menu reconnects, sends
+// Ctrl+Alt+Del and stretches the picture.
+#include <stdlib.h>
+
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -11,6 +16,7 @@
 #include "gtk/gtk_fixture.h"
 #include "support/loopback.h"
 #include "support/scripted_server.h"
+#include "support/test_certificates.h"
 #include "viewer/rfb_bytes.h"
 
 namespace telorus::test {
@@ -21,8 +27,10 @@ using Clock = std::chrono::steady_clock;
 
 class App {
  public:
-  App(std::vector<std::string> args, std::vector<std::string> env = {}) {
+  // With `errors`, the app's standard error goes to that file.
+  App(std::vector<std::string> args, std::vector<std::string> env = {}, const std::string& errors = "") {
     args.insert(args.begin(), TELORUS_VIEWER_APP);
+    if (!errors.empty()) args.insert(args.begin(), {"sh", "-c", "f=$1; shift; exec \"$@\" 2>\"$f\"", "sh", errors});
     env.push_back("DISPLAY=:" + std::to_string(LocalDisplay()));
     env.push_back("GDK_BACKEND=x11");
     process_ = Process(args, env);
@@ -36,6 +44,15 @@ class App {
       std::this_thread::sleep_for(100ms);
     }
     return 0;
+  }
+  // Whether no window is titled exactly `title` (any more) within the timeout.
+  static bool WindowGone(const std::string& title) {
+    const auto deadline = Clock::now() + 10s;
+    while (!Local({"xdotool", "search", "--name", "^" + title + "$"}).empty()) {
+      if (Clock::now() >= deadline) return false;
+      std::this_thread::sleep_for(100ms);
+    }
+    return true;
   }
   bool Running() { return process_.Running(); }
   static std::string Local(const std::vector<std::string>& argv) { return RunWithDisplay(LocalDisplay(), argv); }
@@ -89,6 +106,41 @@ bool AwaitFile(const std::string& path, const std::string& content) {
     std::this_thread::sleep_for(100ms);
   }
   return false;
+}
+
+bool AwaitText(const std::string& path, const std::string& text) {
+  const auto deadline = Clock::now() + 20s;
+  while (Clock::now() < deadline) {
+    if (ReadFile(path).find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(100ms);
+  }
+  return false;
+}
+
+// A directory of its own, removed with everything in it.
+struct TempDir {
+  TempDir() {
+    char name[] = "/tmp/telorus-app-XXXXXX";
+    if (mkdtemp(name)) path = name;
+  }
+  ~TempDir() {
+    if (!path.empty()) std::filesystem::remove_all(path);
+  }
+  std::string path;
+};
+
+// The SHA-256 fingerprint of a PEM certificate as certtool reckons it, in
+// the viewer's "AB:CD:..." form.
+std::string Fingerprint(const std::string& pem) {
+  const std::string hex =
+      RunWithDisplay(LocalDisplay(), {"certtool", "--fingerprint", "--hash", "sha256", "--infile", pem});
+  std::string pairs;
+  for (std::size_t i = 0; i + 1 < hex.size() && hex[i] != '\n'; i += 2) {
+    if (!pairs.empty()) pairs += ':';
+    pairs += static_cast<char>(std::toupper(static_cast<unsigned char>(hex[i])));
+    pairs += static_cast<char>(std::toupper(static_cast<unsigned char>(hex[i + 1])));
+  }
+  return pairs;
 }
 
 TEST(ViewerApp, ShowsTheScreenMovesThePointerTurnsTheWheelAndTypes) {
@@ -158,6 +210,111 @@ TEST(ViewerApp, AsksForThePasswordTheServerWants) {
   App::Local({"xdotool", "type", "--delay", "20", "sesame"});
   App::Local({"xdotool", "key", "Return"});
   EXPECT_NE(app.WaitWindow("locked"), 0u) << "connected with the password typed";
+}
+
+TEST(ViewerApp, AsksForTheUserNameAndPasswordThatPlainWants) {
+  Listener listener;
+  App app({"127.0.0.1:" + listener.PortText(), "--security", "Plain"});
+  // The server's side up to the choice of Plain (VeNCrypt 0.2, subtype 256);
+  // what the viewer answered.
+  auto offerPlain = [](Peer& peer) {
+    peer.SendAll("RFB 003.008\n");
+    std::string answered = peer.ReadExactly(12);
+    peer.SendAll(rfb::U8(1) + rfb::U8(19));
+    answered += peer.ReadExactly(1);
+    peer.SendAll(rfb::U8(0) + rfb::U8(2));
+    answered += peer.ReadExactly(2);
+    peer.SendAll(rfb::U8(0) + rfb::U8(1) + rfb::Be32(256));
+    return answered + peer.ReadExactly(4);
+  };
+  const std::string plainChosen = "RFB 003.008\n" + rfb::U8(19) + rfb::U8(0) + rfb::U8(2) + rfb::Be32(256);
+  Peer first = listener.Accept(20s);
+  ASSERT_TRUE(first.Valid());
+  EXPECT_EQ(offerPlain(first), plainChosen);
+  EXPECT_EQ(first.ReadToEnd(), "") << "nothing is sent before the user has answered";
+  const unsigned long dialog = app.WaitWindow("User Name and Password");
+  ASSERT_NE(dialog, 0u) << "a dialog asks for both";
+  App::Local({"xdotool", "windowfocus", "--sync", std::to_string(dialog)});
+  App::Local({"xdotool", "type", "--delay", "20", "alice"});
+  App::Local({"xdotool", "key", "Tab"});
+  App::Local({"xdotool", "type", "--delay", "20", "sesame"});
+  App::Local({"xdotool", "key", "Return"});
+  Peer second = listener.Accept(10s);
+  ASSERT_TRUE(second.Valid()) << "connected again once answered";
+  EXPECT_EQ(offerPlain(second), plainChosen);
+  EXPECT_EQ(second.ReadExactly(8 + 11), rfb::Be32(5) + rfb::Be32(6) + "alicesesame");
+  second.SendAll(rfb::Be32(0));
+  EXPECT_EQ(second.ReadExactly(1).size(), 1u) << "ClientInit";
+  second.SendAll(rfb::ServerInit(32, 24, rfb::TrueColour32(), "plain"));
+  EXPECT_NE(app.WaitWindow("plain"), 0u) << "the session runs";
+}
+
+TEST(ViewerApp, RemembersAnAcceptedCertificateAndRefusesAChangedOne) {
+  REQUIRE_TEST_CERTIFICATES();
+  TempDir dir;
+  ASSERT_FALSE(dir.path.empty());
+  // Two certificates for 127.0.0.1 from CAs nobody trusts here.
+  const std::string firstSha256 = Fingerprint(Certificates().Path("good.pem"));
+  const std::string secondSha256 = Fingerprint(Certificates().Path("stranger.pem"));
+  ASSERT_EQ(firstSha256.size(), 95u);
+  ASSERT_NE(firstSha256, secondSha256);
+  // The server reads its certificate file for each connection.
+  auto serve = [&](const std::string& name) {
+    std::filesystem::copy_file(Certificates().Path(name + ".pem"), dir.path + "/server.pem",
+                               std::filesystem::copy_options::overwrite_existing);
+  };
+  serve("good");
+  XvncServer server(320, 240, 24, "", "secure",
+                    {"-SecurityTypes", "X509None", "-X509Cert", dir.path + "/server.pem", "-X509Key",
+                     Certificates().Path("leaf.key")});
+  ASSERT_TRUE(server.Ok()) << server.Problem();
+  PaintTestPicture(server.Display(), 320, 240);
+  const std::string target = "127.0.0.1:" + std::to_string(server.Port());
+  const std::string knownCerts = dir.path + "/config/telorus/known_certs";
+  const std::vector<std::string> env = {"XDG_CONFIG_HOME=" + dir.path + "/config"};
+  {
+    App app({target}, env, dir.path + "/errors-1");
+    unsigned long dialog = app.WaitWindow("Certificate Not Verified");
+    ASSERT_NE(dialog, 0u) << "the certificate is offered for acceptance";
+    App::Local({"xdotool", "windowfocus", "--sync", std::to_string(dialog)});
+    App::Local({"xdotool", "key", "Return"});
+    EXPECT_TRUE(AwaitText(dir.path + "/errors-1", "The certificate of " + target + " was refused"))
+        << "refused unless accepted: " << ReadFile(dir.path + "/errors-1");
+    EXPECT_FALSE(std::filesystem::exists(dir.path + "/config")) << "a refused certificate is not remembered";
+    ASSERT_TRUE(App::WindowGone("Certificate Not Verified"));
+    // The error bar's Reconnect asks again.
+    const unsigned long window = app.WaitWindow("telorus-viewer " + target);
+    ASSERT_NE(window, 0u);
+    App::Local({"xdotool", "mousemove", "--window", std::to_string(window), "50", "50"});
+    App::Local({"xdotool", "windowfocus", "--sync", std::to_string(window)});
+    App::Local({"xdotool", "key", "alt+r"});
+    dialog = app.WaitWindow("Certificate Not Verified");
+    ASSERT_NE(dialog, 0u);
+    App::Local({"xdotool", "windowfocus", "--sync", std::to_string(dialog)});
+    App::Local({"xdotool", "key", "alt+a"});  // _Accept and remember
+    const unsigned long shown = app.WaitWindow("secure");
+    ASSERT_NE(shown, 0u) << "connected: " << ReadFile(dir.path + "/errors-1");
+    EXPECT_EQ(MatchServer(shown, server.Display(), 320, 240), 0u);
+    EXPECT_EQ(ReadFile(knownCerts), target + " " + firstSha256 + "\n");
+  }
+  ASSERT_TRUE(App::WindowGone("secure"));
+  {
+    // The same certificate again: no question.
+    App app({target}, env);
+    EXPECT_NE(app.WaitWindow("secure"), 0u) << "a remembered certificate is taken as it is";
+  }
+  ASSERT_TRUE(App::WindowGone("secure"));
+  serve("stranger");
+  App app({target}, env, dir.path + "/errors-3");
+  const std::string warning =
+      "The certificate of " + target + " has changed since it was accepted (remembered SHA-256 " + firstSha256 +
+      ", now " + secondSha256 + "). It may not be the same server: the connection was refused. Remove the line for " +
+      target + " from " + knownCerts + " to accept the new one.";
+  EXPECT_TRUE(AwaitText(dir.path + "/errors-3", warning)) << ReadFile(dir.path + "/errors-3");
+  EXPECT_EQ(App::Local({"xdotool", "search", "--name", "^Certificate Not Verified$"}), "")
+      << "a changed certificate is not offered for acceptance";
+  EXPECT_EQ(App::Local({"xdotool", "search", "--name", "^secure$"}), "");
+  EXPECT_EQ(ReadFile(knownCerts), target + " " + firstSha256 + "\n");
 }
 
 TEST(ViewerApp, TheErrorBarAndTheF8MenuReconnectWithTheSameSettings) {
