@@ -17,6 +17,21 @@ bool FromVariantBool(VariantBool v) { return v != 0; }
 std::uint8_t LowByte(std::int32_t v) { return static_cast<std::uint8_t>(v & 0xFF); }
 }  // namespace
 
+double UnixTimeToDate(std::int64_t seconds) {
+  constexpr std::int64_t kSecondsPerDay = 86400;
+  constexpr std::int64_t kDaysFrom1899To1970 = 25569;
+  // Whole days and the seconds into the day, both rounded towards the past.
+  std::int64_t days = seconds / kSecondsPerDay;
+  std::int64_t rest = seconds % kSecondsPerDay;
+  if (rest < 0) {
+    rest += kSecondsPerDay;
+    --days;
+  }
+  days += kDaysFrom1899To1970;
+  const double fraction = static_cast<double>(rest) / kSecondsPerDay;
+  return days >= 0 ? static_cast<double>(days) + fraction : static_cast<double>(days) - fraction;
+}
+
 template <typename F>
 HResult TTelorusX::Guard(F&& body) {
   HResult code = kEUnexpected;
@@ -54,9 +69,9 @@ WideString TTelorusX::ToWideString(const std::string& text) {
 
 std::string TTelorusX::FromWideString(const WideString& text) { return text ? FHost.ToAnsi(*text) : std::string(); }
 
-void TTelorusX::Fire(std::int32_t dispid, std::vector<EventArgument> arguments) {
+void TTelorusX::Fire(std::int32_t dispid, std::vector<EventArgument> arguments, EventInterface target) {
   try {
-    FHost.FireEvent(dispid, arguments);
+    FHost.FireEvent(target, dispid, arguments);
   } catch (...) {
     // Firing an event never fails towards the viewer.
   }
@@ -95,6 +110,25 @@ void TTelorusX::BindViewer(TQuarneTelorus& viewer) {
     key = static_cast<char>(value & 0xFF);
   };
   viewer.OnClick = [this](TObject*) { Fire(kDispOnClick); };
+  viewer.OnCertificate = [this, text](TObject*, const viewer::CertificateInfo& c, bool& accept) {
+    // Accept travels as an automation boolean by reference, false unless the
+    // host's handler sets it; any non-zero value accepts.
+    auto date = [](std::int64_t seconds) {
+      EventArgument a;
+      a.kind = EventArgument::Kind::Date;
+      a.date = UnixTimeToDate(seconds);
+      return a;
+    };
+    VariantBool value = ToVariantBool(accept);
+    EventArgument answer;
+    answer.kind = EventArgument::Kind::BoolByReference;
+    answer.reference = &value;
+    Fire(kDispOnCertificate,
+         {text(c.subject), text(c.issuer), date(c.notBefore), date(c.notAfter), text(c.sha256), text(c.problem),
+          answer},
+         EventInterface::Events2);
+    accept = FromVariantBool(value);
+  };
 }
 
 // ---- ITelorusX ----
@@ -245,6 +279,48 @@ HResult TTelorusX::get_Visible(VariantBool* Value) { return Guard([&] { *Value =
 HResult TTelorusX::set_Visible(VariantBool Value) { return Guard([&] { V().SetVisible(FromVariantBool(Value)); }); }
 HResult TTelorusX::SetSubComponent(VariantBool IsSubComponent) {
   return Guard([&] { V().SetSubComponent(FromVariantBool(IsSubComponent)); });
+}
+
+// ---- ITelorusX2 ----
+
+HResult TTelorusX::get_Protocol(std::int32_t* Value) { return Guard([&] { *Value = V().Protocol(); }); }
+HResult TTelorusX::set_Protocol(std::int32_t Value) {
+  return Guard([&] {
+    const std::uint8_t protocol = LowByte(Value);
+    // The viewer has no answer for a version it does not know.
+    if (protocol > viewer::vncProtocol38)
+      throw EOleSysError("Protocol " + std::to_string(Value) + " is not 0 (3.3), 1 (3.7) or 2 (3.8)", kEInvalidArg);
+    V().SetProtocol(static_cast<viewer::TVNCProtocol>(protocol));
+  });
+}
+HResult TTelorusX::get_SecurityTypes(WideString* Value) {
+  return Guard([&] {
+    *Value = std::nullopt;
+    *Value = ToWideString(V().SecurityTypes());
+  });
+}
+HResult TTelorusX::set_SecurityTypes(const WideString& Value) {
+  // Checked by the viewer at Connect, which reports an unknown name.
+  return Guard([&] { V().SetSecurityTypes(FromWideString(Value)); });
+}
+HResult TTelorusX::get_UserName(WideString* Value) {
+  return Guard([&] {
+    *Value = std::nullopt;
+    *Value = ToWideString(V().UserName());
+  });
+}
+HResult TTelorusX::set_UserName(const WideString& Value) {
+  return Guard([&] { V().SetUserName(FromWideString(Value)); });
+}
+HResult TTelorusX::get_CaFile(WideString* Value) {
+  return Guard([&] {
+    *Value = std::nullopt;
+    *Value = ToWideString(V().CaFile());
+  });
+}
+HResult TTelorusX::set_CaFile(const WideString& Value) { return Guard([&] { V().SetCaFile(FromWideString(Value)); }); }
+HResult TTelorusX::get_Encrypted(VariantBool* Value) {
+  return Guard([&] { *Value = ToVariantBool(V().Encrypted()); });
 }
 
 }  // namespace telorus::control

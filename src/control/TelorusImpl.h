@@ -1,11 +1,12 @@
-// TTelorusX, the control's facade: every member of the dual interface
-// ITelorusX forwarded to the viewer with the conversions hosts rely on
-// (booleans as -1 and 0, enumerations by their low 8 bits, strings through
-// the ANSI code page, an empty string returned as a null string), each run
-// inside a guard that turns an exception into a failure result with error
-// information; and the viewer's events turned into late-bound calls on the
-// host's event sink. It knows no COM: the hosting layer (win32/) supplies the
-// code page, the sink and the error information through ControlHost.
+// TTelorusX, the control's facade: every member of the dual interfaces
+// ITelorusX and ITelorusX2 forwarded to the viewer with the conversions
+// hosts rely on (booleans as -1 and 0, enumerations by their low 8 bits,
+// strings through the ANSI code page, an empty string returned as a null
+// string), each run inside a guard that turns an exception into a failure
+// result with error information; and the viewer's events turned into
+// late-bound calls on the host's event sinks. It knows no COM: the hosting
+// layer (win32/) supplies the code page, the sinks and the error
+// information through ControlHost.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +22,7 @@ namespace telorus::control {
 using HResult = std::int32_t;
 inline constexpr HResult kSOk = 0;
 inline constexpr HResult kEUnexpected = static_cast<HResult>(0x8000FFFFu);
+inline constexpr HResult kEInvalidArg = static_cast<HResult>(0x80070057u);
 
 // An automation string: std::nullopt is a null BSTR.
 using WideString = std::optional<std::u16string>;
@@ -29,11 +31,23 @@ using VariantBool = std::int16_t;
 
 // One positional argument of an event.
 struct EventArgument {
-  enum class Kind { Long, String, ShortByReference } kind = Kind::Long;
+  enum class Kind { Long, String, ShortByReference, Date, BoolByReference } kind = Kind::Long;
   std::int32_t number = 0;
   std::u16string text;
-  std::int16_t* reference = nullptr;
+  double date = 0;                    // an automation DATE
+  std::int16_t* reference = nullptr;  // a 16-bit integer or a VariantBool, in and out
 };
+
+// The outgoing interface an event belongs to; each has its own sink.
+enum class EventInterface : std::uint8_t {
+  Events,   // ITelorusXEvents
+  Events2,  // ITelorusXEvents2
+};
+
+// A Unix time in seconds as an automation DATE (days since 1899-12-30
+// 00:00 UTC; before that day the fraction still counts forward within the
+// day, so 1899-12-29 06:00 is -1.25).
+double UnixTimeToDate(std::int64_t seconds);
 
 // The services of the hosting layer.
 class ControlHost {
@@ -42,9 +56,9 @@ class ControlHost {
   // The system's default ANSI code page, both ways.
   virtual std::u16string ToWide(const std::string& text) = 0;
   virtual std::string ToAnsi(const std::u16string& text) = 0;
-  // A late-bound method call on the host's event sink, if one is connected
+  // A late-bound method call on the sink of `target`, if one is connected
   // (nothing otherwise); whatever the sink returns is ignored.
-  virtual void FireEvent(std::int32_t dispid, std::vector<EventArgument>& arguments) = 0;
+  virtual void FireEvent(EventInterface target, std::int32_t dispid, std::vector<EventArgument>& arguments) = 0;
   // Leaves error information for the caller of a failing member.
   virtual void SetErrorInfo(const std::u16string& description, std::uint32_t helpContext) = 0;
 };
@@ -138,6 +152,20 @@ class TTelorusX {
   HResult set_Visible(VariantBool Value);
   HResult SetSubComponent(VariantBool IsSubComponent);
 
+  // ---- ITelorusX2's own members, in entry order ----
+  // Protocol is a TxVNCProtocol: its low 8 bits must be 0 (3.3), 1 (3.7) or
+  // 2 (3.8); any other value is refused with E_INVALIDARG and the viewer's
+  // setting stays.
+  HResult get_Protocol(std::int32_t* Value);
+  HResult set_Protocol(std::int32_t Value);
+  HResult get_SecurityTypes(WideString* Value);
+  HResult set_SecurityTypes(const WideString& Value);
+  HResult get_UserName(WideString* Value);
+  HResult set_UserName(const WideString& Value);
+  HResult get_CaFile(WideString* Value);
+  HResult set_CaFile(const WideString& Value);
+  HResult get_Encrypted(VariantBool* Value);
+
  private:
   // Runs a member: an exception becomes its code (when it carries a
   // negative one) or E_UNEXPECTED, with its message as the description.
@@ -146,7 +174,8 @@ class TTelorusX {
   viewer::TQuarneTelorus& V();
   WideString ToWideString(const std::string& text);
   std::string FromWideString(const WideString& text);
-  void Fire(std::int32_t dispid, std::vector<EventArgument> arguments = {});
+  void Fire(std::int32_t dispid, std::vector<EventArgument> arguments = {},
+            EventInterface target = EventInterface::Events);
 
   ControlHost& FHost;
   viewer::TQuarneTelorus* FViewer = nullptr;

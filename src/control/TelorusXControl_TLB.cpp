@@ -103,10 +103,44 @@ constexpr Enumeration kEnumerations[] = {
     {"TxMouseButton", kTxMouseButtonGuid, kMouseButton},
 };
 
+// ---- 1.1 ----
+
+constexpr Member kMembers2[] = {
+    {kDispProtocol, "Protocol", K::PropertyGet, T::TxVNCProtocol, false},
+    {kDispProtocol, "Protocol", K::PropertyPut, T::TxVNCProtocol, false},
+    {kDispSecurityTypes, "SecurityTypes", K::PropertyGet, T::Bstr, false},
+    {kDispSecurityTypes, "SecurityTypes", K::PropertyPut, T::Bstr, false},
+    {kDispUserName, "UserName", K::PropertyGet, T::Bstr, false},
+    {kDispUserName, "UserName", K::PropertyPut, T::Bstr, false},
+    {kDispCaFile, "CaFile", K::PropertyGet, T::Bstr, false},
+    {kDispCaFile, "CaFile", K::PropertyPut, T::Bstr, false},
+    // State of the running session, hidden from property browsers like Connected.
+    {kDispEncrypted, "Encrypted", K::PropertyGet, T::Bool, true},
+};
+
+constexpr EventParameter kCertificate[] = {
+    {"Subject", T::Bstr, false},     {"Issuer", T::Bstr, false}, {"NotBefore", T::Date, false},
+    {"NotAfter", T::Date, false},    {"Fingerprint", T::Bstr, false}, {"Problem", T::Bstr, false},
+    {"Accept", T::Bool, true},
+};
+
+constexpr Event kEvents2[] = {
+    {kDispOnCertificate, "OnCertificate", kCertificate},
+};
+
+constexpr EnumMember kProtocol[] = {{"vncProtocol33", 0}, {"vncProtocol37", 1}, {"vncProtocol38", 2}};
+
+constexpr Enumeration kEnumerations2[] = {
+    {"TxVNCProtocol", kTxVNCProtocolGuid, kProtocol},
+};
+
 }  // namespace
 
 std::span<const Member> InterfaceMembers() { return kMembers; }
 std::span<const Event> Events() { return kEvents; }
 std::span<const Enumeration> Enumerations() { return kEnumerations; }
+std::span<const Member> Interface2Members() { return kMembers2; }
+std::span<const Event> Events2() { return kEvents2; }
+std::span<const Enumeration> Enumerations2() { return kEnumerations2; }
 
 }  // namespace telorus::control

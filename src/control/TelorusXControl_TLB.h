@@ -5,6 +5,15 @@
 // compiled library from this description; the control's dispatch
 // implementation then answers from that library. Hosts bind to every value
 // here, so none of them ever changes.
+//
+// Library 1.1 added members without touching those of 1.0: the dual
+// interface ITelorusX2, which derives from ITelorusX and continues its
+// vtable, the event interface ITelorusXEvents2 with its own connection
+// point, and the enumeration TxVNCProtocol. The class keeps ITelorusX as its
+// default interface and ITelorusXEvents as its default source, and lists the
+// new ones after them. Later additions follow the same way: a new interface
+// deriving from the last, new events on a new event interface, new values
+// at the end of an enumeration.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +36,10 @@ inline constexpr Guid kTxVNCConnectStatusGuid = {0x9EB6E445, 0x6ED2, 0x43D0, {0x
 inline constexpr Guid kTxemuPixelFmtGuid = {0x58F3781F, 0xA600, 0x465C, {0xB2, 0x44, 0xCF, 0x1D, 0x00, 0x39, 0xAF, 0x55}};
 inline constexpr Guid kTxVNCCodecGuid = {0x9561796A, 0xE93B, 0x4901, {0xB4, 0xCC, 0xD9, 0xA1, 0xBF, 0xC9, 0x2A, 0xBE}};
 inline constexpr Guid kTxMouseButtonGuid = {0xCE3B9F35, 0x17EA, 0x4385, {0xBF, 0x49, 0xD5, 0xFA, 0x52, 0x3B, 0x19, 0xF2}};
+// Added in 1.1.
+inline constexpr Guid kITelorusX2Guid = {0xA65A7FE2, 0x1339, 0x4556, {0xAA, 0x1B, 0x31, 0x5A, 0x0C, 0xA5, 0xAA, 0x2A}};
+inline constexpr Guid kITelorusXEvents2Guid = {0xBEBB7E40, 0x3BD2, 0x4B9B, {0x8C, 0xF7, 0x09, 0xA5, 0xF1, 0x71, 0xA0, 0x72}};
+inline constexpr Guid kTxVNCProtocolGuid = {0x2101CC73, 0x3AD7, 0x445F, {0x85, 0x2E, 0x3D, 0xDA, 0xCC, 0x67, 0x10, 0x38}};
 
 inline constexpr const char* kLibraryName = "TelorusXControl";
 inline constexpr const char* kLibraryHelp = "TelorusXControl Library";
@@ -36,8 +49,15 @@ inline constexpr const char* kEventsName = "ITelorusXEvents";
 inline constexpr const char* kEventsHelp = "Events interface for TelorusX Control";
 inline constexpr const char* kClassName = "TelorusX";
 inline constexpr const char* kClassHelp = "TelorusX Control";
+inline constexpr const char* kInterface2Name = "ITelorusX2";
+inline constexpr const char* kInterface2Help = "Dispatch interface for TelorusX Control: protocol and security";
+inline constexpr const char* kEvents2Name = "ITelorusXEvents2";
+inline constexpr const char* kEvents2Help = "Events interface for TelorusX Control: the certificate question";
+// The library's version, which registration writes too. The class and the
+// types added in 1.1 carry it; the types of 1.0 keep kFirstVersionMinor.
 inline constexpr std::uint16_t kVersionMajor = 1;
-inline constexpr std::uint16_t kVersionMinor = 0;
+inline constexpr std::uint16_t kVersionMinor = 1;
+inline constexpr std::uint16_t kFirstVersionMinor = 0;
 
 // The automation types of the members and their parameters.
 enum class AutoType : std::uint8_t {
@@ -50,6 +70,8 @@ enum class AutoType : std::uint8_t {
   TxVNCConnectStatus,
   TxemuPixelFmt,
   TxVNCCodec,
+  TxVNCProtocol,
+  Date,  // DATE: days since 1899-12-30 as a double
 };
 
 enum class MemberKind : std::uint8_t {
@@ -60,7 +82,7 @@ enum class MemberKind : std::uint8_t {
   PropertyPut,       // one unnamed in-parameter
 };
 
-// One entry of ITelorusX, in vtable order.
+// One entry of ITelorusX or ITelorusX2, in vtable order.
 struct Member {
   std::int32_t dispid;
   const char* name;
@@ -76,7 +98,7 @@ struct EventParameter {
   bool byReference;  // in and out, through a pointer
 };
 
-// One method of ITelorusXEvents, in DISPID order.
+// One method of an event interface, in DISPID order.
 struct Event {
   std::int32_t dispid;
   const char* name;
@@ -99,6 +121,14 @@ std::span<const Event> Events();
 // In library order: TxVNCConnectStatus, TxemuPixelFmt, TxVNCCodec, TxMouseButton.
 std::span<const Enumeration> Enumerations();
 
+// What 1.1 added: ITelorusX2's own entries (after ITelorusX's in the
+// vtable), ITelorusXEvents2's events, and TxVNCProtocol. In the library they
+// follow all the types of 1.0, in the order ITelorusX2, ITelorusXEvents2,
+// TxVNCProtocol.
+std::span<const Member> Interface2Members();
+std::span<const Event> Events2();
+std::span<const Enumeration> Enumerations2();
+
 // The event DISPIDs.
 inline constexpr std::int32_t kDispOnAuthFail = 201;
 inline constexpr std::int32_t kDispOnConnectError = 202;
@@ -109,5 +139,15 @@ inline constexpr std::int32_t kDispOnHostName = 206;
 inline constexpr std::int32_t kDispOnStatus = 207;
 inline constexpr std::int32_t kDispOnKeyPress = 208;
 inline constexpr std::int32_t kDispOnClick = 209;
+// ITelorusX2's own members take DISPIDs from 301, clear of ITelorusX's. The
+// events of ITelorusXEvents2 start at 301 too, clear of ITelorusXEvents'
+// 201-209: one sink object may serve both event interfaces and tell the
+// events apart by DISPID alone.
+inline constexpr std::int32_t kDispProtocol = 301;
+inline constexpr std::int32_t kDispSecurityTypes = 302;
+inline constexpr std::int32_t kDispUserName = 303;
+inline constexpr std::int32_t kDispCaFile = 304;
+inline constexpr std::int32_t kDispEncrypted = 305;
+inline constexpr std::int32_t kDispOnCertificate = 301;
 
 }  // namespace telorus::control

@@ -150,7 +150,7 @@ const FiredEvent* RecordingSink::First(DISPID id) const {
 
 STDMETHODIMP RecordingSink::QueryInterface(REFIID riid, void** object) {
   if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
-      IsEqualIID(riid, control::win32::IID_ITelorusXEvents)) {
+      IsEqualIID(riid, control::win32::IID_ITelorusXEvents) || IsEqualIID(riid, control::win32::IID_ITelorusXEvents2)) {
     *object = static_cast<IDispatch*>(this);
     AddRef();
     return S_OK;
@@ -180,12 +180,12 @@ STDMETHODIMP RecordingSink::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARA
   return E_FAIL;  // a failing handler must not disturb the control
 }
 
-DWORD AdviseEvents(IUnknown* control, IUnknown* sink, HRESULT* result) {
+DWORD AdviseEvents(IUnknown* control, IUnknown* sink, HRESULT* result, const IID& events) {
   ComPtr<IConnectionPointContainer> container;
   ComPtr<IConnectionPoint> point;
   DWORD cookie = 0;
   HRESULT hr = control->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(container.Out()));
-  if (SUCCEEDED(hr)) hr = container->FindConnectionPoint(control::win32::IID_ITelorusXEvents, point.Out());
+  if (SUCCEEDED(hr)) hr = container->FindConnectionPoint(events, point.Out());
   if (SUCCEEDED(hr)) hr = point->Advise(sink, &cookie);
   if (result) *result = hr;
   return SUCCEEDED(hr) ? cookie : 0;

@@ -54,6 +54,7 @@ struct FiredEvent {
   std::vector<std::wstring> arguments;  // as text, in positional order
 };
 
+// A sink for either event interface.
 class RecordingSink final : public IDispatch {
  public:
   std::vector<FiredEvent> events;
@@ -78,8 +79,9 @@ class RecordingSink final : public IDispatch {
   ULONG refs_ = 0;
 };
 
-// Connects `sink` to the control's events connection point; the cookie, or
-// 0 on failure.
-DWORD AdviseEvents(IUnknown* control, IUnknown* sink, HRESULT* result = nullptr);
+// Connects `sink` to the control's connection point of `events`
+// (ITelorusXEvents or ITelorusXEvents2); the cookie, or 0 on failure.
+DWORD AdviseEvents(IUnknown* control, IUnknown* sink, HRESULT* result = nullptr,
+                   const IID& events = control::win32::IID_ITelorusXEvents);
 
 }  // namespace telorus::test

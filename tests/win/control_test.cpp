@@ -1,8 +1,9 @@
 // The ActiveX control from its DLL, without the registry: its compiled type
 // library read back and compared with the published contract entry by
 // entry, late-bound calls by name and by DISPID with their conversions and
-// failures, events through the connection point, persistence, and whole
-// sessions against the scripted server and against x11vnc.
+// failures, events through the connection points, persistence, ITelorusX2
+// through its vtable and by name, and whole sessions against the scripted
+// server and against x11vnc (RFB 3.3 and 3.8).
 #include <windows.h>
 #include <ole2.h>
 #include <objsafe.h>
@@ -24,6 +25,7 @@ namespace telorus::test {
 namespace {
 
 using control::win32::ITelorusX;
+using control::win32::ITelorusX2;
 using namespace std::chrono_literals;
 
 // ---- The contract, written out independently of the generator's table ----
@@ -117,6 +119,29 @@ constexpr const char* kExpectedEnums[] = {
     "TxMouseButton mbLeft=0 mbRight=1 mbMiddle=2",
 };
 
+// What library 1.1 added: ITelorusX2's own entries (its vtable continues
+// ITelorusX's), ITelorusXEvents2 and TxVNCProtocol.
+constexpr const char* kExpectedMembers2[] = {
+    "301 Protocol get TxVNCProtocol",
+    "301 Protocol put TxVNCProtocol",
+    "302 SecurityTypes get BSTR",
+    "302 SecurityTypes put BSTR",
+    "303 UserName get BSTR",
+    "303 UserName put BSTR",
+    "304 CaFile get BSTR",
+    "304 CaFile put BSTR",
+    "305 Encrypted get VARIANT_BOOL hidden",
+};
+
+constexpr const char* kExpectedEvents2[] = {
+    "301 OnCertificate Subject:BSTR Issuer:BSTR NotBefore:DATE NotAfter:DATE Fingerprint:BSTR Problem:BSTR "
+    "Accept:*VARIANT_BOOL",
+};
+
+constexpr const char* kExpectedEnums2[] = {
+    "TxVNCProtocol vncProtocol33=0 vncProtocol37=1 vncProtocol38=2",
+};
+
 std::vector<std::string> Words(const std::string& line) {
   std::istringstream in(line);
   std::vector<std::string> out;
@@ -148,6 +173,7 @@ std::string TypeText(ITypeInfo* info, const TYPEDESC& t) {
     case VT_UI2: return "ushort";
     case VT_BSTR: return "BSTR";
     case VT_BOOL: return "VARIANT_BOOL";
+    case VT_DATE: return "DATE";
     case VT_PTR: return "*" + TypeText(info, *t.lptdesc);
     case VT_USERDEFINED: {
       ComPtr<ITypeInfo> ref;
@@ -168,6 +194,128 @@ std::vector<std::string> ParameterNames(ITypeInfo* info, MEMBERID id) {
     SysFreeString(names[i]);
   }
   return out;
+}
+
+// The vtable view of a dual interface, entry by entry against `expected`,
+// its first entry in slot `firstSlot`.
+void ExpectVtable(ITypeInfo* vtable, const char* const* expected, std::size_t count, UINT firstSlot) {
+  TYPEATTR* vattr = nullptr;
+  ASSERT_EQ(vtable->GetTypeAttr(&vattr), S_OK);
+  EXPECT_EQ(vattr->typekind, TKIND_INTERFACE);
+  EXPECT_EQ(vattr->wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION), TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION);
+  ASSERT_EQ(vattr->cFuncs, count);
+  vtable->ReleaseTypeAttr(vattr);
+  for (UINT i = 0; i < count; ++i) {
+    const auto w = Words(expected[i]);
+    FUNCDESC* f = nullptr;
+    ASSERT_EQ(vtable->GetFuncDesc(i, &f), S_OK);
+    SCOPED_TRACE(expected[i]);
+    EXPECT_EQ(f->memid, std::stol(w[0]));
+    const auto names = ParameterNames(vtable, f->memid);
+    // GetNames by id finds the get for a property; compare the entry's own name.
+    BSTR own = nullptr;
+    vtable->GetDocumentation(f->memid, &own, nullptr, nullptr, nullptr);
+    EXPECT_EQ(Narrow(own), w[1]);
+    SysFreeString(own);
+    EXPECT_EQ(f->oVft, static_cast<SHORT>((firstSlot + i) * 8));
+    EXPECT_EQ(f->callconv, CC_STDCALL);
+    EXPECT_EQ(f->elemdescFunc.tdesc.vt, VT_HRESULT);
+    const bool hidden = std::find(w.begin(), w.end(), "hidden") != w.end();
+    EXPECT_EQ((f->wFuncFlags & FUNCFLAG_FHIDDEN) != 0, hidden);
+    const std::string& kind = w[2];
+    const INVOKEKIND invoke =
+        kind == "get" ? INVOKE_PROPERTYGET : kind == "put" ? INVOKE_PROPERTYPUT : INVOKE_FUNC;
+    EXPECT_EQ(f->invkind, invoke);
+    if (kind == "method") {
+      EXPECT_EQ(f->cParams, 0);
+    } else {
+      ASSERT_EQ(f->cParams, 1);
+      const ELEMDESC& p = f->lprgelemdescParam[0];
+      if (kind == "get" || kind == "result") {
+        EXPECT_EQ(TypeText(vtable, p.tdesc), "*" + w[3]);
+        EXPECT_EQ(p.paramdesc.wParamFlags, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL);
+      } else {
+        EXPECT_EQ(TypeText(vtable, p.tdesc), w[3]);
+        EXPECT_EQ(p.paramdesc.wParamFlags, PARAMFLAG_FIN);
+      }
+    }
+    if (kind == "get" || kind == "result") {
+      ASSERT_EQ(names.size(), 2u);
+      EXPECT_EQ(names[1], "Value");
+    }
+    if (kind == "input") {
+      ASSERT_EQ(names.size(), 2u);
+      EXPECT_EQ(names[1], w[4]);
+    }
+    vtable->ReleaseFuncDesc(f);
+  }
+}
+
+// An event interface against `expected`: its events in DISPID order, with
+// their parameters, after the restricted IDispatch members that a dispatch
+// interface lists first.
+void ExpectEvents(ITypeInfo* events, const char* const* expected, std::size_t count) {
+  TYPEATTR* eattr = nullptr;
+  ASSERT_EQ(events->GetTypeAttr(&eattr), S_OK);
+  std::vector<UINT> own;
+  for (UINT i = 0; i < eattr->cFuncs; ++i) {
+    FUNCDESC* f = nullptr;
+    ASSERT_EQ(events->GetFuncDesc(i, &f), S_OK);
+    if (!(f->wFuncFlags & FUNCFLAG_FRESTRICTED)) own.push_back(i);
+    events->ReleaseFuncDesc(f);
+  }
+  events->ReleaseTypeAttr(eattr);
+  ASSERT_EQ(own.size(), count);
+  for (UINT i = 0; i < count; ++i) {
+    const auto w = Words(expected[i]);
+    SCOPED_TRACE(expected[i]);
+    FUNCDESC* f = nullptr;
+    ASSERT_EQ(events->GetFuncDesc(own[i], &f), S_OK);
+    EXPECT_EQ(f->memid, std::stol(w[0]));
+    EXPECT_EQ(f->invkind, INVOKE_FUNC);
+    BSTR names[16] = {};
+    UINT named = 0;
+    events->GetNames(f->memid, names, 16, &named);
+    std::vector<std::string> nameText;
+    for (UINT n = 0; n < named; ++n) {
+      nameText.push_back(Narrow(names[n]));
+      SysFreeString(names[n]);
+    }
+    ASSERT_EQ(nameText.size(), w.size() - 1);
+    EXPECT_EQ(nameText[0], w[1]);
+    ASSERT_EQ(static_cast<std::size_t>(f->cParams), w.size() - 2);
+    for (std::size_t p = 2; p < w.size(); ++p) {
+      const std::string expectedName = w[p].substr(0, w[p].find(':'));
+      const std::string expectedType = w[p].substr(w[p].find(':') + 1);
+      EXPECT_EQ(nameText[p - 1], expectedName);
+      EXPECT_EQ(TypeText(events, f->lprgelemdescParam[p - 2].tdesc), expectedType);
+      const USHORT flags = f->lprgelemdescParam[p - 2].paramdesc.wParamFlags;
+      EXPECT_EQ(flags, expectedType[0] == '*' ? PARAMFLAG_FIN | PARAMFLAG_FOUT : PARAMFLAG_FIN);
+    }
+    events->ReleaseFuncDesc(f);
+  }
+}
+
+// An enumeration, each member with its value and its name as help.
+void ExpectEnum(ITypeInfo* info, const char* expected) {
+  const auto w = Words(expected);
+  EXPECT_EQ(NameOf(info), w[0]);
+  for (std::size_t m = 1; m < w.size(); ++m) {
+    VARDESC* v = nullptr;
+    ASSERT_EQ(info->GetVarDesc(static_cast<UINT>(m - 1), &v), S_OK);
+    std::string memberHelp;
+    EXPECT_EQ(NameOf(info, v->memid, &memberHelp) + "=" + std::to_string(v->lpvarValue->lVal), w[m]);
+    EXPECT_EQ(memberHelp, w[m].substr(0, w[m].find('=')));
+    info->ReleaseVarDesc(v);
+  }
+}
+
+// The vtable view of a dual interface's type information.
+ComPtr<ITypeInfo> VtableView(ITypeInfo* dual) {
+  HREFTYPE ref = 0;
+  ComPtr<ITypeInfo> vtable;
+  if (SUCCEEDED(dual->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref))) dual->GetRefTypeInfo(ref, vtable.Out());
+  return vtable;
 }
 
 class ControlTest : public ::testing::Test {
@@ -217,7 +365,7 @@ TEST_F(ControlTest, TheEmbeddedTypeLibraryIsThePublishedContract) {
   ASSERT_EQ(library->GetLibAttr(&attr), S_OK);
   EXPECT_TRUE(IsEqualGUID(attr->guid, control::win32::LIBID_TelorusXControl));
   EXPECT_EQ(attr->wMajorVerNum, 1);
-  EXPECT_EQ(attr->wMinorVerNum, 0);
+  EXPECT_EQ(attr->wMinorVerNum, 1);
   EXPECT_EQ(attr->lcid, 0u);
   EXPECT_EQ(attr->syskind, SYS_WIN64);  // the DLL is x86_64: vtable offsets are 8 bytes apart
   EXPECT_EQ(attr->wLibFlags & ~LIBFLAG_FHASDISKIMAGE, LIBFLAG_FCONTROL);  // the loader adds "has disk image"
@@ -229,26 +377,35 @@ TEST_F(ControlTest, TheEmbeddedTypeLibraryIsThePublishedContract) {
   SysFreeString(name);
   SysFreeString(help);
 
-  // The seven types in order, with kind, flags and help string.
+  // The seven types of 1.0 in order, then the three of 1.1, with kind,
+  // flags, help string and version. The class changed in 1.1; the other
+  // types of 1.0 did not.
   struct TypeExpectation {
     const char* name;
     TYPEKIND kind;
     WORD flags;
     const char* help;
+    WORD minor;
   };
   const TypeExpectation types[] = {
       {"ITelorusX", TKIND_DISPATCH, TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE,
-       "Dispatch interface for TelorusX Control"},
-      {"ITelorusXEvents", TKIND_DISPATCH, TYPEFLAG_FDISPATCHABLE, "Events interface for TelorusX Control"},
-      {"TelorusX", TKIND_COCLASS, TYPEFLAG_FCANCREATE | TYPEFLAG_FCONTROL, "TelorusX Control"},
-      {"TxVNCConnectStatus", TKIND_ENUM, 0, ""},
-      {"TxemuPixelFmt", TKIND_ENUM, 0, ""},
-      {"TxVNCCodec", TKIND_ENUM, 0, ""},
-      {"TxMouseButton", TKIND_ENUM, 0, ""},
+       "Dispatch interface for TelorusX Control", 0},
+      {"ITelorusXEvents", TKIND_DISPATCH, TYPEFLAG_FDISPATCHABLE, "Events interface for TelorusX Control", 0},
+      {"TelorusX", TKIND_COCLASS, TYPEFLAG_FCANCREATE | TYPEFLAG_FCONTROL, "TelorusX Control", 1},
+      {"TxVNCConnectStatus", TKIND_ENUM, 0, "", 0},
+      {"TxemuPixelFmt", TKIND_ENUM, 0, "", 0},
+      {"TxVNCCodec", TKIND_ENUM, 0, "", 0},
+      {"TxMouseButton", TKIND_ENUM, 0, "", 0},
+      {"ITelorusX2", TKIND_DISPATCH, TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE,
+       "Dispatch interface for TelorusX Control: protocol and security", 1},
+      {"ITelorusXEvents2", TKIND_DISPATCH, TYPEFLAG_FDISPATCHABLE,
+       "Events interface for TelorusX Control: the certificate question", 1},
+      {"TxVNCProtocol", TKIND_ENUM, 0, "", 1},
   };
-  ASSERT_EQ(library->GetTypeInfoCount(), 7u);
-  std::vector<ComPtr<ITypeInfo>> infos(7);
-  for (UINT i = 0; i < 7; ++i) {
+  constexpr UINT kTypes = std::size(types);
+  ASSERT_EQ(library->GetTypeInfoCount(), kTypes);
+  std::vector<ComPtr<ITypeInfo>> infos(kTypes);
+  for (UINT i = 0; i < kTypes; ++i) {
     ASSERT_EQ(library->GetTypeInfo(i, infos[i].Out()), S_OK);
     TYPEATTR* t = nullptr;
     ASSERT_EQ(infos[i]->GetTypeAttr(&t), S_OK);
@@ -264,131 +421,74 @@ TEST_F(ControlTest, TheEmbeddedTypeLibraryIsThePublishedContract) {
       EXPECT_TRUE(t->wTypeFlags & TYPEFLAG_FDISPATCHABLE) << types[i].name;
     }
     EXPECT_EQ(t->wMajorVerNum, 1) << types[i].name;
-    EXPECT_EQ(t->wMinorVerNum, 0) << types[i].name;
+    EXPECT_EQ(t->wMinorVerNum, types[i].minor) << types[i].name;
     infos[i]->ReleaseTypeAttr(t);
   }
 
   // ITelorusX through its vtable view: 63 entries after IDispatch's seven.
-  HREFTYPE vtableRef = 0;
-  ASSERT_EQ(infos[0]->GetRefTypeOfImplType(static_cast<UINT>(-1), &vtableRef), S_OK);
-  ComPtr<ITypeInfo> vtable;
-  ASSERT_EQ(infos[0]->GetRefTypeInfo(vtableRef, vtable.Out()), S_OK);
-  TYPEATTR* vattr = nullptr;
-  ASSERT_EQ(vtable->GetTypeAttr(&vattr), S_OK);
-  EXPECT_EQ(vattr->typekind, TKIND_INTERFACE);
-  EXPECT_EQ(vattr->wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION), TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION);
-  ASSERT_EQ(vattr->cFuncs, std::size(kExpectedMembers));
-  vtable->ReleaseTypeAttr(vattr);
+  ComPtr<ITypeInfo> vtable = VtableView(infos[0].Get());
+  ASSERT_TRUE(vtable);
   HREFTYPE baseRef = 0;
   ComPtr<ITypeInfo> base;
   ASSERT_EQ(vtable->GetRefTypeOfImplType(0, &baseRef), S_OK);
   ASSERT_EQ(vtable->GetRefTypeInfo(baseRef, base.Out()), S_OK);
   EXPECT_EQ(NameOf(base.Get()), "IDispatch");
-  for (UINT i = 0; i < std::size(kExpectedMembers); ++i) {
-    const auto w = Words(kExpectedMembers[i]);
-    FUNCDESC* f = nullptr;
-    ASSERT_EQ(vtable->GetFuncDesc(i, &f), S_OK);
-    SCOPED_TRACE(kExpectedMembers[i]);
-    EXPECT_EQ(f->memid, std::stol(w[0]));
-    const auto names = ParameterNames(vtable.Get(), f->memid);
-    // GetNames by id finds the get for a property; compare the entry's own name.
-    BSTR own = nullptr;
-    vtable->GetDocumentation(f->memid, &own, nullptr, nullptr, nullptr);
-    EXPECT_EQ(Narrow(own), w[1]);
-    SysFreeString(own);
-    EXPECT_EQ(f->oVft, static_cast<SHORT>((7 + i) * 8));
-    EXPECT_EQ(f->callconv, CC_STDCALL);
-    EXPECT_EQ(f->elemdescFunc.tdesc.vt, VT_HRESULT);
-    const bool hidden = std::find(w.begin(), w.end(), "hidden") != w.end();
-    EXPECT_EQ((f->wFuncFlags & FUNCFLAG_FHIDDEN) != 0, hidden);
-    const std::string& kind = w[2];
-    const INVOKEKIND invoke =
-        kind == "get" ? INVOKE_PROPERTYGET : kind == "put" ? INVOKE_PROPERTYPUT : INVOKE_FUNC;
-    EXPECT_EQ(f->invkind, invoke);
-    if (kind == "method") {
-      EXPECT_EQ(f->cParams, 0);
-    } else {
-      ASSERT_EQ(f->cParams, 1);
-      const ELEMDESC& p = f->lprgelemdescParam[0];
-      if (kind == "get" || kind == "result") {
-        EXPECT_EQ(TypeText(vtable.Get(), p.tdesc), "*" + w[3]);
-        EXPECT_EQ(p.paramdesc.wParamFlags, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL);
-      } else {
-        EXPECT_EQ(TypeText(vtable.Get(), p.tdesc), w[3]);
-        EXPECT_EQ(p.paramdesc.wParamFlags, PARAMFLAG_FIN);
-      }
-    }
-    if (kind == "get" || kind == "result") {
-      ASSERT_EQ(names.size(), 2u);
-      EXPECT_EQ(names[1], "Value");
-    }
-    if (kind == "input") {
-      ASSERT_EQ(names.size(), 2u);
-      EXPECT_EQ(names[1], w[4]);
-    }
-    vtable->ReleaseFuncDesc(f);
-  }
+  ExpectVtable(vtable.Get(), kExpectedMembers, std::size(kExpectedMembers), 7);
+  ExpectEvents(infos[1].Get(), kExpectedEvents, std::size(kExpectedEvents));
 
-  // The events, in DISPID order, with their parameters, after the
-  // restricted IDispatch members that a dispatch interface lists first.
-  TYPEATTR* eattr = nullptr;
-  ASSERT_EQ(infos[1]->GetTypeAttr(&eattr), S_OK);
-  std::vector<UINT> own;
-  for (UINT i = 0; i < eattr->cFuncs; ++i) {
-    FUNCDESC* f = nullptr;
-    ASSERT_EQ(infos[1]->GetFuncDesc(i, &f), S_OK);
-    if (!(f->wFuncFlags & FUNCFLAG_FRESTRICTED)) own.push_back(i);
-    infos[1]->ReleaseFuncDesc(f);
-  }
-  infos[1]->ReleaseTypeAttr(eattr);
-  ASSERT_EQ(own.size(), std::size(kExpectedEvents));
-  for (UINT i = 0; i < std::size(kExpectedEvents); ++i) {
-    const auto w = Words(kExpectedEvents[i]);
-    SCOPED_TRACE(kExpectedEvents[i]);
-    FUNCDESC* f = nullptr;
-    ASSERT_EQ(infos[1]->GetFuncDesc(own[i], &f), S_OK);
-    EXPECT_EQ(f->memid, std::stol(w[0]));
-    EXPECT_EQ(f->invkind, INVOKE_FUNC);
-    const auto names = ParameterNames(infos[1].Get(), f->memid);
-    ASSERT_EQ(names.size(), w.size() - 1);
-    EXPECT_EQ(names[0], w[1]);
-    ASSERT_EQ(static_cast<std::size_t>(f->cParams), w.size() - 2);
-    for (std::size_t p = 2; p < w.size(); ++p) {
-      const std::string expectedName = w[p].substr(0, w[p].find(':'));
-      const std::string expectedType = w[p].substr(w[p].find(':') + 1);
-      EXPECT_EQ(names[p - 1], expectedName);
-      EXPECT_EQ(TypeText(infos[1].Get(), f->lprgelemdescParam[p - 2].tdesc), expectedType);
-      const USHORT flags = f->lprgelemdescParam[p - 2].paramdesc.wParamFlags;
-      EXPECT_EQ(flags, expectedType[0] == '*' ? PARAMFLAG_FIN | PARAMFLAG_FOUT : PARAMFLAG_FIN);
-    }
-    infos[1]->ReleaseFuncDesc(f);
-  }
-
-  // The class: ITelorusX by default, the events as its default source.
-  for (UINT i = 0; i < 2; ++i) {
+  // The class: ITelorusX by default, the events as its default source; then
+  // ITelorusX2 and ITelorusXEvents2 as a further source.
+  TYPEATTR* cattr = nullptr;
+  ASSERT_EQ(infos[2]->GetTypeAttr(&cattr), S_OK);
+  EXPECT_EQ(cattr->cImplTypes, 4);
+  infos[2]->ReleaseTypeAttr(cattr);
+  const struct {
+    const char* name;
+    INT flags;
+  } implemented[] = {
+      {"ITelorusX", IMPLTYPEFLAG_FDEFAULT},
+      {"ITelorusXEvents", IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE},
+      {"ITelorusX2", 0},
+      {"ITelorusXEvents2", IMPLTYPEFLAG_FSOURCE},
+  };
+  for (UINT i = 0; i < std::size(implemented); ++i) {
     HREFTYPE ref = 0;
     INT flags = 0;
-    ComPtr<ITypeInfo> implemented;
+    ComPtr<ITypeInfo> type;
     ASSERT_EQ(infos[2]->GetRefTypeOfImplType(i, &ref), S_OK);
-    ASSERT_EQ(infos[2]->GetRefTypeInfo(ref, implemented.Out()), S_OK);
+    ASSERT_EQ(infos[2]->GetRefTypeInfo(ref, type.Out()), S_OK);
     ASSERT_EQ(infos[2]->GetImplTypeFlags(i, &flags), S_OK);
-    EXPECT_EQ(NameOf(implemented.Get()), i == 0 ? "ITelorusX" : "ITelorusXEvents");
-    EXPECT_EQ(flags, i == 0 ? IMPLTYPEFLAG_FDEFAULT : IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE);
+    EXPECT_EQ(NameOf(type.Get()), implemented[i].name);
+    EXPECT_EQ(flags, implemented[i].flags) << implemented[i].name;
   }
 
-  // The enumerations, each member with its value and its name as help.
-  for (UINT e = 0; e < std::size(kExpectedEnums); ++e) {
-    const auto w = Words(kExpectedEnums[e]);
-    ITypeInfo* info = infos[3 + e].Get();
-    EXPECT_EQ(NameOf(info), w[0]);
-    for (std::size_t m = 1; m < w.size(); ++m) {
-      VARDESC* v = nullptr;
-      ASSERT_EQ(info->GetVarDesc(static_cast<UINT>(m - 1), &v), S_OK);
-      std::string memberHelp;
-      EXPECT_EQ(NameOf(info, v->memid, &memberHelp) + "=" + std::to_string(v->lpvarValue->lVal), w[m]);
-      EXPECT_EQ(memberHelp, w[m].substr(0, w[m].find('=')));
-      info->ReleaseVarDesc(v);
-    }
+  for (UINT e = 0; e < std::size(kExpectedEnums); ++e) ExpectEnum(infos[3 + e].Get(), kExpectedEnums[e]);
+
+  // ITelorusX2 derives from ITelorusX: its own entries take the slots after
+  // ITelorusX's 7 + 63.
+  ComPtr<ITypeInfo> vtable2 = VtableView(infos[7].Get());
+  ASSERT_TRUE(vtable2);
+  HREFTYPE base2Ref = 0;
+  ComPtr<ITypeInfo> base2;
+  ASSERT_EQ(vtable2->GetRefTypeOfImplType(0, &base2Ref), S_OK);
+  ASSERT_EQ(vtable2->GetRefTypeInfo(base2Ref, base2.Out()), S_OK);
+  EXPECT_EQ(NameOf(base2.Get()), "ITelorusX");
+  TYPEATTR* battr = nullptr;
+  ASSERT_EQ(base2->GetTypeAttr(&battr), S_OK);
+  EXPECT_TRUE(IsEqualGUID(battr->guid, control::win32::IID_ITelorusX));
+  base2->ReleaseTypeAttr(battr);
+  ExpectVtable(vtable2.Get(), kExpectedMembers2, std::size(kExpectedMembers2), 7 + std::size(kExpectedMembers));
+  ExpectEvents(infos[8].Get(), kExpectedEvents2, std::size(kExpectedEvents2));
+  ExpectEnum(infos[9].Get(), kExpectedEnums2[0]);
+  const struct {
+    UINT index;
+    const IID& iid;
+  } guids[] = {{7, control::win32::IID_ITelorusX2}, {8, control::win32::IID_ITelorusXEvents2}};
+  for (const auto& g : guids) {
+    TYPEATTR* t = nullptr;
+    ASSERT_EQ(infos[g.index]->GetTypeAttr(&t), S_OK);
+    EXPECT_TRUE(IsEqualGUID(t->guid, g.iid)) << g.index;
+    infos[g.index]->ReleaseTypeAttr(t);
   }
 }
 
@@ -563,6 +663,155 @@ TEST_F(ControlTest, ContainerInterfacesAndPersistence) {
   EXPECT_EQ(GetLong(L"Port"), 5999);
 }
 
+TEST_F(ControlTest, ITelorusX2AnswersThroughItsVtableAndByName) {
+  ComPtr<ITelorusX2> control2;
+  ASSERT_EQ(control->QueryInterface(control::win32::IID_ITelorusX2, reinterpret_cast<void**>(control2.Out())), S_OK);
+  // ITelorusX's entries keep their slots in ITelorusX2.
+  ASSERT_EQ(control->set_Port(5901), S_OK);
+  long n = 0;
+  ASSERT_EQ(control2->get_Port(&n), S_OK);
+  EXPECT_EQ(n, 5901);
+
+  // The dispatch view is ITelorusX2's: its names and ITelorusX's resolve.
+  ComPtr<ITypeInfo> browsed;
+  ASSERT_EQ(control->GetTypeInfo(0, 0, browsed.Out()), S_OK);
+  EXPECT_EQ(NameOf(browsed.Get()), "ITelorusX2");
+  for (const char* line : kExpectedMembers2) {
+    const auto w = Words(line);
+    std::wstring name(w[1].begin(), w[1].end());
+    for (auto& c : name) c = static_cast<wchar_t>(towlower(c));
+    LPOLESTR names[] = {name.data()};
+    DISPID id = 0;
+    ASSERT_EQ(control->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK) << line;
+    EXPECT_EQ(id, std::stol(w[0])) << line;
+  }
+
+  // Protocol: the vtable and the name reach the same setting; only 0, 1
+  // and 2 (by their low 8 bits) are taken.
+  EXPECT_EQ(GetLong(L"Protocol"), 0) << "3.3 by default";
+  ASSERT_EQ(control2->set_Protocol(2), S_OK);
+  EXPECT_EQ(GetLong(L"Protocol"), 2);
+  EXPECT_EQ(Put(L"Protocol", Long(257)), S_OK);
+  ASSERT_EQ(control2->get_Protocol(&n), S_OK);
+  EXPECT_EQ(n, 1);
+  EXPECT_EQ(control2->set_Protocol(3), E_INVALIDARG);
+  ComPtr<IErrorInfo> info;
+  ASSERT_EQ(GetErrorInfo(0, info.Out()), S_OK);
+  BSTR description = nullptr;
+  info->GetDescription(&description);
+  EXPECT_NE(std::wstring(description ? description : L"").find(L"is not 0 (3.3), 1 (3.7) or 2 (3.8)"),
+            std::wstring::npos);
+  SysFreeString(description);
+  EXCEPINFO e{};
+  EXPECT_EQ(Put(L"Protocol", Long(7), &e), DISP_E_EXCEPTION);
+  EXPECT_EQ(e.scode, static_cast<SCODE>(E_INVALIDARG));
+  SysFreeString(e.bstrSource);
+  SysFreeString(e.bstrDescription);
+  SysFreeString(e.bstrHelpFile);
+  EXPECT_EQ(GetLong(L"Protocol"), 1) << "a refused value keeps the setting";
+  ComPtr<ISupportErrorInfo> supports;
+  ASSERT_EQ(control->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(supports.Out())), S_OK);
+  EXPECT_EQ(supports->InterfaceSupportsErrorInfo(control::win32::IID_ITelorusX2), S_OK);
+
+  // The strings through the ANSI code page, both ways.
+  EXPECT_EQ(GetText(L"SecurityTypes"), L"X509Vnc,X509Plain,X509None,TLSVnc,TLSPlain,TLSNone,AnonTLS,VncAuth,None");
+  BSTR text = SysAllocString(L"VncAuth,None");
+  EXPECT_EQ(control2->set_SecurityTypes(text), S_OK);
+  SysFreeString(text);
+  EXPECT_EQ(GetText(L"SecurityTypes"), L"VncAuth,None");
+  EXPECT_EQ(Put(L"UserName", Text(L"j\u00f6rg")), S_OK);
+  text = nullptr;
+  ASSERT_EQ(control2->get_UserName(&text), S_OK);
+  EXPECT_EQ(std::wstring(text ? text : L""), L"j\u00f6rg");
+  SysFreeString(text);
+  EXPECT_EQ(Put(L"CaFile", Text(L"C:\\certs\\ca.pem")), S_OK);
+  text = nullptr;
+  ASSERT_EQ(control2->get_CaFile(&text), S_OK);
+  EXPECT_EQ(std::wstring(text ? text : L""), L"C:\\certs\\ca.pem");
+  SysFreeString(text);
+  ASSERT_EQ(control2->set_CaFile(nullptr), S_OK);
+  text = SysAllocString(L"stale");
+  ASSERT_EQ(control2->get_CaFile(&text), S_OK);
+  EXPECT_EQ(text, nullptr) << "an empty string comes back null";
+
+  // Encrypted is read-only and false outside a session.
+  VARIANT_BOOL encrypted = 5;
+  ASSERT_EQ(control2->get_Encrypted(&encrypted), S_OK);
+  EXPECT_EQ(encrypted, 0);
+  VARIANT v;
+  VariantInit(&v);
+  ASSERT_EQ(Get(L"Encrypted", &v), S_OK);
+  EXPECT_EQ(v.vt, VT_BOOL);
+  EXPECT_EQ(Put(L"Encrypted", Long(-1)), DISP_E_MEMBERNOTFOUND);
+
+  // The settings of 1.1 are stored with the others.
+  ComPtr<IPersistStreamInit> persist;
+  ASSERT_EQ(control->QueryInterface(IID_IPersistStreamInit, reinterpret_cast<void**>(persist.Out())), S_OK);
+  ComPtr<IStream> stream;
+  ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, stream.Out()), S_OK);
+  ASSERT_EQ(persist->Save(stream.Get(), TRUE), S_OK);
+  LARGE_INTEGER start{};
+  stream->Seek(start, STREAM_SEEK_SET, nullptr);
+  ComPtr<ITelorusX> copy = CreateControl();
+  ComPtr<IPersistStreamInit> copyPersist;
+  ASSERT_EQ(copy->QueryInterface(IID_IPersistStreamInit, reinterpret_cast<void**>(copyPersist.Out())), S_OK);
+  ASSERT_EQ(copyPersist->Load(stream.Get()), S_OK);
+  std::swap(control, copy);
+  EXPECT_EQ(GetLong(L"Protocol"), 1);
+  EXPECT_EQ(GetText(L"SecurityTypes"), L"VncAuth,None");
+  EXPECT_EQ(GetText(L"UserName"), L"j\u00f6rg");
+  EXPECT_EQ(GetLong(L"Port"), 5901);
+  std::swap(control, copy);
+}
+
+TEST_F(ControlTest, TheSecondEventInterfaceHasAConnectionPointOfItsOwn) {
+  ComPtr<IConnectionPointContainer> container;
+  ASSERT_EQ(control->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(container.Out())), S_OK);
+  ComPtr<IEnumConnectionPoints> all;
+  ASSERT_EQ(container->EnumConnectionPoints(all.Out()), S_OK);
+  std::vector<GUID> offered;
+  for (IConnectionPoint* p = nullptr; all->Next(1, &p, nullptr) == S_OK; p->Release()) {
+    IID iid{};
+    p->GetConnectionInterface(&iid);
+    offered.push_back(iid);
+  }
+  ASSERT_EQ(offered.size(), 3u);
+  EXPECT_TRUE(IsEqualGUID(offered[0], control::win32::IID_ITelorusXEvents));
+  EXPECT_TRUE(IsEqualGUID(offered[1], control::win32::IID_ITelorusXEvents2));
+  EXPECT_TRUE(IsEqualGUID(offered[2], IID_IPropertyNotifySink));
+  // The default source stays ITelorusXEvents.
+  ComPtr<IProvideClassInfo2> classInfo;
+  ASSERT_EQ(control->QueryInterface(IID_IProvideClassInfo2, reinterpret_cast<void**>(classInfo.Out())), S_OK);
+  GUID source{};
+  ASSERT_EQ(classInfo->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source), S_OK);
+  EXPECT_TRUE(IsEqualGUID(source, control::win32::IID_ITelorusXEvents));
+
+  // One sink on each point; each point takes a single sink.
+  RecordingSink second;
+  ASSERT_NE(AdviseEvents(control.Get(), &sink), 0u);
+  HRESULT hr = S_OK;
+  const DWORD cookie2 = AdviseEvents(control.Get(), &second, &hr, control::win32::IID_ITelorusXEvents2);
+  ASSERT_NE(cookie2, 0u) << std::hex << hr;
+  EXPECT_EQ(AdviseEvents(control.Get(), &secondSink, &hr, control::win32::IID_ITelorusXEvents2), 0u);
+  EXPECT_EQ(hr, CONNECT_E_ADVISELIMIT);
+
+  // The events of ITelorusXEvents go to its own sink only.
+  ScriptedServer server;
+  server.Send("RFB 003.003\n").Expect(12).Send(rfb::Be32(1)).Expect(1);
+  server.Send(rfb::ServerInit(32, 16, rfb::TrueColour32(), "two sinks")).Pause(2s);
+  server.Start();
+  EXPECT_EQ(Put(L"Server", Text(L"127.0.0.1")), S_OK);
+  EXPECT_EQ(Put(L"Port", Long(server.Port())), S_OK);
+  ASSERT_EQ(control->Connect(), S_OK);
+  ASSERT_TRUE(PumpUntil([&] { return sink.Has(204); })) << "no OnConnected";
+  EXPECT_TRUE(second.events.empty());
+  EXPECT_EQ(control->DisConnect(), S_OK);
+  ComPtr<IConnectionPoint> point;
+  ASSERT_EQ(container->FindConnectionPoint(control::win32::IID_ITelorusXEvents2, point.Out()), S_OK);
+  ASSERT_EQ(point->Unadvise(cookie2), S_OK);
+  EXPECT_EQ(point->Unadvise(cookie2), CONNECT_E_NOCONNECTION);
+}
+
 // The scripted server's screen.
 constexpr int kFrameWidth = 160, kFrameHeight = 120;
 
@@ -676,6 +925,57 @@ TEST_F(ControlTest, ASessionWithX11VncLogsOnAndShowsTheRemoteScreen) {
   EXPECT_TRUE(same) << "the drawn picture never matched the server's screen: at (10,10) " << std::hex
                     << (drawn.size() > 2010 ? drawn[2010] : 0) << " instead of " << screen.At(10, 10)
                     << "; statuses:" << statuses;
+  EXPECT_EQ(control->DisConnect(), S_OK);
+  EXPECT_TRUE(PumpUntil([&] { return sink.Has(203); }, 5s)) << "no OnConnectClose";
+}
+
+// RFB 3.8 chosen by name, as a script host would: the viewer picks VncAuth
+// from the server's list, logs on and shows the screen; a list without the
+// server's only type is refused with the server's offer named.
+TEST_F(ControlTest, ASessionOverRfb38WithVncAuthLogsOnToX11Vnc) {
+  X11VncServer vnc(200, 150, 24, "s3cret");
+  if (!vnc.Ok()) GTEST_SKIP() << vnc.Problem();
+  ASSERT_TRUE(PaintPicture(vnc.Display(), 200, 150));
+  EXPECT_EQ(Put(L"RequestFreames", Long(-1)), S_OK);
+  ASSERT_NE(AdviseEvents(control.Get(), &sink), 0u);
+  EXPECT_EQ(Put(L"Server", Text(L"127.0.0.1")), S_OK);
+  EXPECT_EQ(Put(L"Port", Long(vnc.Port())), S_OK);
+  EXPECT_EQ(Put(L"Password", Text(L"s3cret")), S_OK);
+  EXPECT_EQ(Put(L"Protocol", Long(2)), S_OK);
+  auto statuses = [&] {
+    std::string out;
+    for (const FiredEvent& e : sink.events)
+      if (e.id == 207 && !e.arguments.empty()) out += "[" + std::string(e.arguments[0].begin(), e.arguments[0].end()) + "]";
+    return out;
+  };
+
+  EXPECT_EQ(Put(L"SecurityTypes", Text(L"None")), S_OK);
+  ASSERT_EQ(control->Connect(), S_OK);
+  ASSERT_TRUE(PumpUntil([&] { return sink.Has(203); }, 20s)) << "no OnConnectClose; statuses: " << statuses();
+  ASSERT_TRUE(sink.Has(202));
+  EXPECT_NE(sink.First(202)->arguments[0].find(L"and none of them is accepted"), std::wstring::npos);
+  EXPECT_FALSE(sink.Has(204));
+  sink.events.clear();
+
+  EXPECT_EQ(Put(L"SecurityTypes", Text(L"VncAuth")), S_OK);
+  ASSERT_EQ(control->Connect(), S_OK);
+  ASSERT_TRUE(PumpUntil([&] { return sink.Has(204) && sink.Has(205) && sink.Has(206); }, 20s))
+      << "statuses: " << statuses();
+  EXPECT_FALSE(sink.Has(201)) << "the logon failed";
+  // Only the 3.7 and 3.8 negotiation names the type the viewer chose.
+  EXPECT_NE(statuses().find("[Security Type: VncAuth]"), std::string::npos) << statuses();
+  EXPECT_NE(statuses().find("[Logon Success!]"), std::string::npos) << statuses();
+  EXPECT_EQ(GetLong(L"Encrypted"), 0);
+  const ScreenImage screen = CaptureScreen(vnc.Display());
+  ASSERT_EQ(screen.width, 200);
+  std::vector<std::uint32_t> drawn;
+  const bool same = PumpUntil(
+      [&] {
+        drawn = DrawControl(control.Get(), 200, 150);
+        return drawn == screen.pixels;
+      },
+      20s);
+  EXPECT_TRUE(same) << "the drawn picture never matched the server's screen; statuses: " << statuses();
   EXPECT_EQ(control->DisConnect(), S_OK);
   EXPECT_TRUE(PumpUntil([&] { return sink.Has(203); }, 5s)) << "no OnConnectClose";
 }

@@ -1,7 +1,7 @@
-// The control's dual interface ITelorusX as a C++ vtable, in the entry order
-// of the type library (the dispatch layer calls these slots by their offsets
-// in the library), and the identifiers a host needs. Enumerations travel as
-// long.
+// The control's dual interfaces ITelorusX and ITelorusX2 as C++ vtables, in
+// the entry order of the type library (the dispatch layer calls these slots
+// by their offsets in the library), and the identifiers a host needs.
+// Enumerations travel as long.
 #pragma once
 
 #include <windows.h>
@@ -12,6 +12,8 @@ namespace telorus::control::win32 {
 
 extern const IID IID_ITelorusX;
 extern const IID IID_ITelorusXEvents;
+extern const IID IID_ITelorusX2;
+extern const IID IID_ITelorusXEvents2;
 extern const CLSID CLSID_TelorusX;
 extern const GUID LIBID_TelorusXControl;
 
@@ -79,6 +81,19 @@ struct ITelorusX : public IDispatch {
   virtual HRESULT STDMETHODCALLTYPE get_Visible(VARIANT_BOOL* Value) = 0;
   virtual HRESULT STDMETHODCALLTYPE set_Visible(VARIANT_BOOL Value) = 0;
   virtual HRESULT STDMETHODCALLTYPE SetSubComponent(VARIANT_BOOL IsSubComponent) = 0;
+};
+
+// Library 1.1: ITelorusX's entries, then these. Protocol is a TxVNCProtocol.
+struct ITelorusX2 : public ITelorusX {
+  virtual HRESULT STDMETHODCALLTYPE get_Protocol(long* Value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE set_Protocol(long Value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_SecurityTypes(BSTR* Value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE set_SecurityTypes(BSTR Value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_UserName(BSTR* Value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE set_UserName(BSTR Value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_CaFile(BSTR* Value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE set_CaFile(BSTR Value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_Encrypted(VARIANT_BOOL* Value) = 0;
 };
 
 }  // namespace telorus::control::win32

@@ -24,11 +24,14 @@ LONG HimetricToPixels(LONG v, bool horizontal) { return MulDiv(v, PixelsPerInch(
 LONG PixelsToHimetric(LONG v, bool horizontal) { return MulDiv(v, 2540, PixelsPerInch(horizontal)); }
 
 // The properties a container stores with its document: the members with a
-// put that property browsers show.
+// put that property browsers show, ITelorusX's first. A control of 1.0
+// reading a document of 1.1 skips the names it does not know.
 std::vector<const Member*> PersistentProperties() {
   std::vector<const Member*> out;
-  for (const Member& m : InterfaceMembers()) {
-    if (m.kind == MemberKind::PropertyPut && !m.hidden) out.push_back(&m);
+  for (auto members : {InterfaceMembers(), Interface2Members()}) {
+    for (const Member& m : members) {
+      if (m.kind == MemberKind::PropertyPut && !m.hidden) out.push_back(&m);
+    }
   }
   return out;
 }
@@ -79,7 +82,8 @@ LONG& ServerUsers() {
 // ---- Creation and lifetime ----
 
 TelorusXObject::TelorusXObject()
-    : events_(*this, IID_ITelorusXEvents, true, [this] { AdoptEventSink(); }),
+    : events_(*this, IID_ITelorusXEvents, true, [this] { AdoptEventSink(events_, eventSink_); }),
+      events2_(*this, IID_ITelorusXEvents2, true, [this] { AdoptEventSink(events2_, eventSink2_); }),
       propertyNotify_(*this, IID_IPropertyNotifySink, false) {
   InterlockedIncrement(&ServerUsers());
 }
@@ -87,6 +91,7 @@ TelorusXObject::TelorusXObject()
 TelorusXObject::~TelorusXObject() {
   if (inPlaceSite_) InPlaceDeactivate();
   eventSink_.Reset();
+  eventSink2_.Reset();
   viewer_.reset();
   window_.reset();
   if (parking_) DestroyWindow(parking_);
@@ -107,7 +112,9 @@ HRESULT TelorusXObject::Create(REFIID riid, void** object) {
 HRESULT TelorusXObject::Initialise() {
   HRESULT hr = LoadTypeLibEx(ServerPath().c_str(), REGKIND_NONE, library_.Out());
   if (FAILED(hr)) return hr;
-  hr = library_->GetTypeInfoOfGuid(IID_ITelorusX, typeInfo_.Out());
+  // ITelorusX2's type information resolves its own names and, through its
+  // base, ITelorusX's.
+  hr = library_->GetTypeInfoOfGuid(IID_ITelorusX2, typeInfo_.Out());
   if (FAILED(hr)) return hr;
   // The dispatch layer calls the vtable view of the dual interface.
   HREFTYPE vtableView = 0;
@@ -141,8 +148,9 @@ HRESULT TelorusXObject::Initialise() {
 STDMETHODIMP TelorusXObject::QueryInterface(REFIID riid, void** object) {
   if (!object) return E_POINTER;
   void* found = nullptr;
-  if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID_ITelorusX))
-    found = static_cast<ITelorusX*>(this);
+  if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID_ITelorusX) ||
+      IsEqualIID(riid, IID_ITelorusX2))
+    found = static_cast<ITelorusX2*>(this);
   else if (IsEqualIID(riid, IID_IProvideClassInfo) || IsEqualIID(riid, IID_IProvideClassInfo2))
     found = static_cast<IProvideClassInfo2*>(this);
   else if (IsEqualIID(riid, IID_ISupportErrorInfo))
@@ -214,7 +222,7 @@ STDMETHODIMP TelorusXObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DI
                                     EXCEPINFO* exception, UINT* argError) {
   if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
   ::SetErrorInfo(0, nullptr);
-  return dispatchInfo_->Invoke(static_cast<ITelorusX*>(this), id, flags, params, result, exception, argError);
+  return dispatchInfo_->Invoke(static_cast<ITelorusX2*>(this), id, flags, params, result, exception, argError);
 }
 
 // ---- The member conversions that COM adds to the facade's ----
@@ -275,16 +283,17 @@ std::string TelorusXObject::ToAnsi(const std::u16string& text) {
   return out;
 }
 
-void TelorusXObject::AdoptEventSink() {
-  std::vector<IUnknown*> sinks = events_.Sinks();
-  eventSink_.Reset();
-  if (!sinks.empty()) sinks.front()->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(eventSink_.Out()));
+void TelorusXObject::AdoptEventSink(ConnectionPoint& point, ComPtr<IDispatch>& sink) {
+  std::vector<IUnknown*> sinks = point.Sinks();
+  sink.Reset();
+  if (!sinks.empty()) sinks.front()->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(sink.Out()));
   ConnectionPoint::Release(sinks);
 }
 
-void TelorusXObject::FireEvent(std::int32_t dispid, std::vector<EventArgument>& arguments) {
-  if (!eventSink_ || eventsFrozen_ > 0) return;
-  ComPtr<IDispatch> sink = eventSink_;  // the handler may disconnect it
+void TelorusXObject::FireEvent(EventInterface target, std::int32_t dispid, std::vector<EventArgument>& arguments) {
+  // The handler may disconnect the sink: it is held for the call.
+  ComPtr<IDispatch> sink = target == EventInterface::Events2 ? eventSink2_ : eventSink_;
+  if (!sink || eventsFrozen_ > 0) return;
   // Positional arguments travel last first.
   std::vector<VARIANT> args(arguments.size());
   for (std::size_t i = 0; i < arguments.size(); ++i) {
@@ -303,6 +312,14 @@ void TelorusXObject::FireEvent(std::int32_t dispid, std::vector<EventArgument>& 
       case EventArgument::Kind::ShortByReference:
         v.vt = VT_BYREF | VT_I2;
         v.piVal = a.reference;
+        break;
+      case EventArgument::Kind::Date:
+        v.vt = VT_DATE;
+        v.date = a.date;
+        break;
+      case EventArgument::Kind::BoolByReference:
+        v.vt = VT_BYREF | VT_BOOL;
+        v.pboolVal = a.reference;
         break;
     }
   }
@@ -343,12 +360,12 @@ STDMETHODIMP TelorusXObject::GetGUID(DWORD kind, GUID* guid) {
 }
 
 STDMETHODIMP TelorusXObject::InterfaceSupportsErrorInfo(REFIID riid) {
-  return IsEqualIID(riid, IID_ITelorusX) ? S_OK : S_FALSE;
+  return IsEqualIID(riid, IID_ITelorusX) || IsEqualIID(riid, IID_ITelorusX2) ? S_OK : S_FALSE;
 }
 
 STDMETHODIMP TelorusXObject::EnumConnectionPoints(IEnumConnectionPoints** points) {
   if (!points) return E_POINTER;
-  *points = new (std::nothrow) ConnectionPointEnumerator({&events_, &propertyNotify_});
+  *points = new (std::nothrow) ConnectionPointEnumerator({&events_, &events2_, &propertyNotify_});
   return *points ? S_OK : E_OUTOFMEMORY;
 }
 
@@ -356,6 +373,7 @@ STDMETHODIMP TelorusXObject::FindConnectionPoint(REFIID riid, IConnectionPoint**
   if (!point) return E_POINTER;
   *point = nullptr;
   if (IsEqualIID(riid, IID_ITelorusXEvents)) *point = &events_;
+  else if (IsEqualIID(riid, IID_ITelorusXEvents2)) *point = &events2_;
   else if (IsEqualIID(riid, IID_IPropertyNotifySink)) *point = &propertyNotify_;
   else return CONNECT_E_NOCONNECTION;
   (*point)->AddRef();

@@ -1,7 +1,9 @@
 // The COM object of the control: one viewer in a real child window, driven
-// through ITelorusX (dispatch answered from the type library embedded in the
-// DLL) and reporting through the ITelorusXEvents connection point; plus what
-// a container needs to site, activate in place, draw and persist a control.
+// through ITelorusX and ITelorusX2 (dispatch answered from the type library
+// embedded in the DLL, through ITelorusX2's type information, which holds
+// the names of both) and reporting through the ITelorusXEvents and
+// ITelorusXEvents2 connection points; plus what a container needs to site,
+// activate in place, draw and persist a control.
 // The facade logic itself is TTelorusX; this class supplies its host
 // services (code page, sink, error information).
 #pragma once
@@ -34,7 +36,7 @@ LONG& ServerUsers();
 HMODULE ServerModule();
 std::wstring ServerPath();
 
-class TelorusXObject final : public ITelorusX,
+class TelorusXObject final : public ITelorusX2,
                              public IProvideClassInfo2,
                              public ISupportErrorInfo,
                              public IConnectionPointContainer,
@@ -162,6 +164,19 @@ class TelorusXObject final : public ITelorusX,
     return facade_.SetSubComponent(IsSubComponent);
   }
 
+  // ITelorusX2's own members
+  STDMETHODIMP get_Protocol(long* Value) override { return Get(Value, &TTelorusX::get_Protocol); }
+  STDMETHODIMP set_Protocol(long Value) override { return Put(kDispProtocol, facade_.set_Protocol(Value)); }
+  STDMETHODIMP get_SecurityTypes(BSTR* Value) override { return Get(Value, &TTelorusX::get_SecurityTypes); }
+  STDMETHODIMP set_SecurityTypes(BSTR Value) override {
+    return Put(kDispSecurityTypes, facade_.set_SecurityTypes(FromBstr(Value)));
+  }
+  STDMETHODIMP get_UserName(BSTR* Value) override { return Get(Value, &TTelorusX::get_UserName); }
+  STDMETHODIMP set_UserName(BSTR Value) override { return Put(kDispUserName, facade_.set_UserName(FromBstr(Value))); }
+  STDMETHODIMP get_CaFile(BSTR* Value) override { return Get(Value, &TTelorusX::get_CaFile); }
+  STDMETHODIMP set_CaFile(BSTR Value) override { return Put(kDispCaFile, facade_.set_CaFile(FromBstr(Value))); }
+  STDMETHODIMP get_Encrypted(VARIANT_BOOL* Value) override { return Get(Value, &TTelorusX::get_Encrypted); }
+
   // IProvideClassInfo2
   STDMETHODIMP GetClassInfo(ITypeInfo** info) override;
   STDMETHODIMP GetGUID(DWORD kind, GUID* guid) override;
@@ -272,11 +287,11 @@ class TelorusXObject final : public ITelorusX,
   // ControlHost
   std::u16string ToWide(const std::string& text) override;
   std::string ToAnsi(const std::u16string& text) override;
-  void FireEvent(std::int32_t dispid, std::vector<EventArgument>& arguments) override;
+  void FireEvent(EventInterface target, std::int32_t dispid, std::vector<EventArgument>& arguments) override;
   void SetErrorInfo(const std::u16string& description, std::uint32_t helpContext) override;
 
-  // Keeps the events connection point's sink, or forgets it when it went.
-  void AdoptEventSink();
+  // Keeps an events connection point's sink, or forgets it when it went.
+  static void AdoptEventSink(ConnectionPoint& point, ComPtr<IDispatch>& sink);
   HRESULT ActivateInPlace(IOleClientSite* site, bool uiActivate);
   HWND ViewerWindow() const { return window_ ? window_->Handle() : nullptr; }
   // A property through the dispatch layer, which converts the value.
@@ -285,7 +300,7 @@ class TelorusXObject final : public ITelorusX,
 
   LONG refs_ = 1;
   ComPtr<ITypeLib> library_;
-  ComPtr<ITypeInfo> typeInfo_;      // ITelorusX as hosts browse it
+  ComPtr<ITypeInfo> typeInfo_;      // ITelorusX2 as hosts browse it
   ComPtr<ITypeInfo> dispatchInfo_;  // its vtable view, which Invoke calls
   HWND parking_ = nullptr;
   std::unique_ptr<platform::win32::Win32Window> window_;
@@ -294,8 +309,10 @@ class TelorusXObject final : public ITelorusX,
   std::unique_ptr<viewer::TQuarneTelorus> viewer_;
   TTelorusX facade_{*this};
   ConnectionPoint events_;
+  ConnectionPoint events2_;
   ConnectionPoint propertyNotify_;
   ComPtr<IDispatch> eventSink_;
+  ComPtr<IDispatch> eventSink2_;
   int eventsFrozen_ = 0;
 
   ComPtr<IOleClientSite> site_;

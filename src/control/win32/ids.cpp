@@ -5,6 +5,8 @@ namespace telorus::control::win32 {
 
 const IID IID_ITelorusX = ToGUID(kITelorusXGuid);
 const IID IID_ITelorusXEvents = ToGUID(kITelorusXEventsGuid);
+const IID IID_ITelorusX2 = ToGUID(kITelorusX2Guid);
+const IID IID_ITelorusXEvents2 = ToGUID(kITelorusXEvents2Guid);
 const CLSID CLSID_TelorusX = ToGUID(kTelorusXGuid);
 const GUID LIBID_TelorusXControl = ToGUID(kLibraryGuid);
 

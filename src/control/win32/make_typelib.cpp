@@ -11,6 +11,7 @@
 #include <oleauto.h>
 
 #include <cstdio>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -23,6 +24,8 @@ namespace {
 
 // OLE Automation's library and its OLE_COLOR alias.
 constexpr GUID kStdOle = {0x00020430, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+// A vtable slot of 64-bit Windows.
+constexpr UINT kSlotBytes = 8;
 constexpr GUID kOleColor = {0x66504301, 0xBE0F, 0x101A, {0x8B, 0xBB, 0x00, 0xAA, 0x00, 0x30, 0x0C, 0xAB}};
 
 void Check(HRESULT hr, const std::string& what) {
@@ -52,39 +55,66 @@ class Writer {
 
   void Write() {
     // The type descriptions are created in library order first, so that
-    // the interface can refer to the enumerations that follow it.
-    auto iface = Create(kInterfaceName, TKIND_INTERFACE, kITelorusXGuid, kInterfaceHelp,
-                        TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE);
-    auto events = Create(kEventsName, TKIND_DISPATCH, kITelorusXEventsGuid, kEventsHelp, TYPEFLAG_FDISPATCHABLE);
-    auto coclass = Create(kClassName, TKIND_COCLASS, kTelorusXGuid, kClassHelp,
+    // the interfaces can refer to the enumerations that follow them. The
+    // types of 1.1 come after all those of 1.0, which keep their indexes.
+    constexpr WORD dual = TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE;
+    auto iface = Create(kInterfaceName, TKIND_INTERFACE, kITelorusXGuid, kInterfaceHelp, kFirstVersionMinor, dual);
+    auto events = Create(kEventsName, TKIND_DISPATCH, kITelorusXEventsGuid, kEventsHelp, kFirstVersionMinor,
+                         TYPEFLAG_FDISPATCHABLE);
+    auto coclass = Create(kClassName, TKIND_COCLASS, kTelorusXGuid, kClassHelp, kVersionMinor,
                           TYPEFLAG_FCANCREATE | TYPEFLAG_FCONTROL);
-    for (const Enumeration& e : Enumerations()) enums_.push_back(WriteEnum(e));
+    for (const Enumeration& e : Enumerations()) enums_.push_back(WriteEnum(e, kFirstVersionMinor));
+    auto iface2 = Create(kInterface2Name, TKIND_INTERFACE, kITelorusX2Guid, kInterface2Help, kVersionMinor, dual);
+    auto events2 = Create(kEvents2Name, TKIND_DISPATCH, kITelorusXEvents2Guid, kEvents2Help, kVersionMinor,
+                          TYPEFLAG_FDISPATCHABLE);
+    for (const Enumeration& e : Enumerations2()) enums2_.push_back(WriteEnum(e, kVersionMinor));
 
-    WriteInterface(iface);
-    WriteEvents(events);
-    HREFTYPE ifaceRef = Reference(coclass, iface);
-    HREFTYPE eventsRef = Reference(coclass, events);
-    Check(coclass->AddImplType(0, ifaceRef), "coclass interface");
-    Check(coclass->SetImplTypeFlags(0, IMPLTYPEFLAG_FDEFAULT), "coclass interface flags");
-    Check(coclass->AddImplType(1, eventsRef), "coclass events");
-    Check(coclass->SetImplTypeFlags(1, IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE), "coclass events flags");
+    WriteInterface(iface, Reference(iface, dispatch_.Get()), InterfaceMembers(), kInterfaceName);
+    // ITelorusX2 derives from ITelorusX, and its entries continue that
+    // vtable: after IDispatch's seven and ITelorusX's own. Their offsets are
+    // given explicitly, since the writer would place them after the base's
+    // dispatch view (which a reference to a dual interface names), that is
+    // from slot 7.
+    WriteInterface(iface2, Reference(iface2, iface), Interface2Members(), kInterface2Name,
+                   7 + static_cast<UINT>(InterfaceMembers().size()));
+    WriteEvents(events, Events(), kEventsName);
+    WriteEvents(events2, Events2(), kEvents2Name);
+    // ITelorusX stays the default interface and ITelorusXEvents the default
+    // source; the 1.1 interfaces are listed after them.
+    const struct {
+      ComPtr<ICreateTypeInfo>* type;
+      INT flags;
+      const char* what;
+    } implemented[] = {
+        {&iface, IMPLTYPEFLAG_FDEFAULT, kInterfaceName},
+        {&events, IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE, kEventsName},
+        {&iface2, 0, kInterface2Name},
+        {&events2, IMPLTYPEFLAG_FSOURCE, kEvents2Name},
+    };
+    UINT index = 0;
+    for (const auto& i : implemented) {
+      Check(coclass->AddImplType(index, Reference(coclass, *i.type)), std::string("coclass ") + i.what);
+      Check(coclass->SetImplTypeFlags(index, i.flags), std::string("coclass flags of ") + i.what);
+      ++index;
+    }
     Check(library_->SaveAllChanges(), "SaveAllChanges");
   }
 
  private:
-  ComPtr<ICreateTypeInfo> Create(const char* name, TYPEKIND kind, const Guid& guid, const char* help, WORD flags) {
+  ComPtr<ICreateTypeInfo> Create(const char* name, TYPEKIND kind, const Guid& guid, const char* help,
+                                 std::uint16_t minor, WORD flags) {
     ComPtr<ICreateTypeInfo> info;
     std::wstring wide = Widen(name);
     Check(library_->CreateTypeInfo(const_cast<LPOLESTR>(wide.c_str()), kind, info.Out()), std::string("type ") + name);
     Check(info->SetGuid(ToGUID(guid)), std::string("guid of ") + name);
-    Check(info->SetVersion(kVersionMajor, kVersionMinor), std::string("version of ") + name);
+    Check(info->SetVersion(kVersionMajor, minor), std::string("version of ") + name);
     if (help) Check(info->SetDocString(const_cast<LPOLESTR>(Widen(help).c_str())), std::string("help of ") + name);
     if (flags) Check(info->SetTypeFlags(flags), std::string("flags of ") + name);
     return info;
   }
 
-  ComPtr<ICreateTypeInfo> WriteEnum(const Enumeration& e) {
-    auto info = Create(e.name, TKIND_ENUM, e.guid, nullptr, 0);
+  ComPtr<ICreateTypeInfo> WriteEnum(const Enumeration& e, std::uint16_t minor) {
+    auto info = Create(e.name, TKIND_ENUM, e.guid, nullptr, minor, 0);
     UINT index = 0;
     for (const EnumMember& m : e.members) {
       VARIANT value;
@@ -125,6 +155,7 @@ class Writer {
       case AutoType::Bool: t.vt = VT_BOOL; break;
       case AutoType::UShort: t.vt = VT_UI2; break;
       case AutoType::Short: t.vt = VT_I2; break;
+      case AutoType::Date: t.vt = VT_DATE; break;
       case AutoType::OleColor:
         t.vt = VT_USERDEFINED;
         t.hreftype = Reference(from, oleColor_.Get());
@@ -137,14 +168,21 @@ class Writer {
         t.hreftype = Reference(from, enums_[index]);
         break;
       }
+      case AutoType::TxVNCProtocol:
+        t.vt = VT_USERDEFINED;
+        t.hreftype = Reference(from, enums2_[0]);
+        break;
     }
     return t;
   }
 
-  void WriteInterface(ComPtr<ICreateTypeInfo>& info) {
-    Check(info->AddImplType(0, Reference(info, dispatch_.Get())), "ITelorusX base");
+  // `firstSlot`: the vtable slot of the first member, when the writer is
+  // not to place them itself.
+  void WriteInterface(ComPtr<ICreateTypeInfo>& info, HREFTYPE base, std::span<const Member> members,
+                      const char* name, UINT firstSlot = 0) {
+    Check(info->AddImplType(0, base), std::string(name) + " base");
     UINT index = 0;
-    for (const Member& m : InterfaceMembers()) {
+    for (const Member& m : members) {
       TYPEDESC valueType = Type(info, m.type);
       TYPEDESC pointer{};
       pointer.vt = VT_PTR;
@@ -153,6 +191,7 @@ class Writer {
       std::vector<std::wstring> names{Widen(m.name)};
       FUNCDESC desc{};
       desc.memid = m.dispid;
+      if (firstSlot) desc.oVft = static_cast<SHORT>((firstSlot + index) * kSlotBytes);
       desc.funckind = FUNC_PUREVIRTUAL;
       desc.callconv = CC_STDCALL;
       desc.elemdescFunc.tdesc.vt = VT_HRESULT;
@@ -191,10 +230,10 @@ class Writer {
     }
   }
 
-  void WriteEvents(ComPtr<ICreateTypeInfo>& info) {
-    Check(info->AddImplType(0, Reference(info, dispatch_.Get())), "ITelorusXEvents base");
+  void WriteEvents(ComPtr<ICreateTypeInfo>& info, std::span<const Event> events, const char* name) {
+    Check(info->AddImplType(0, Reference(info, dispatch_.Get())), std::string(name) + " base");
     UINT index = 0;
-    for (const Event& e : Events()) {
+    for (const Event& e : events) {
       std::vector<TYPEDESC> types(e.parameters.size());
       std::vector<ELEMDESC> parameters(e.parameters.size());
       std::vector<std::wstring> names{Widen(e.name)};
@@ -231,7 +270,8 @@ class Writer {
   ComPtr<ICreateTypeLib2> library_;
   ComPtr<ITypeInfo> dispatch_;
   ComPtr<ITypeInfo> oleColor_;
-  std::vector<ComPtr<ICreateTypeInfo>> enums_;
+  std::vector<ComPtr<ICreateTypeInfo>> enums_;   // Enumerations()
+  std::vector<ComPtr<ICreateTypeInfo>> enums2_;  // Enumerations2()
 };
 
 }  // namespace
