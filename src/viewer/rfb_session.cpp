@@ -212,16 +212,8 @@ bool RfbSession::StepTypeList(std::int32_t bytesThisEvent) {
   if (!receive_.PeekByte(count)) return false;
   if (count == 0) {
     // No type at all: the reason follows.
-    std::uint8_t head[5];
-    if (!receive_.PeekBytes(head, sizeof head)) return false;
-    const std::uint64_t length = ReadU32BE(head + 1);
     std::string reason;
-    if (receive_.CanHold(length + 5)) {
-      if (receive_.Unread() < length + 5) return false;
-      receive_.Discard(5);
-      reason.resize(static_cast<std::size_t>(length));
-      receive_.TakeBytes(reason.data(), reason.size());
-    }
+    if (!TakeReason(1, reason)) return false;
     FailWithReason("Connection Fail!", reason.empty() ? "The server refused the connection" : reason);
     return false;
   }
@@ -479,23 +471,31 @@ bool RfbSession::StepLogonResult() {
   return true;
 }
 
-bool RfbSession::StepSecurityResult() {
+bool RfbSession::TakeReason(std::size_t before, std::string& reason) {
   std::uint8_t head[8];
+  if (!receive_.PeekBytes(head, before + 4)) return false;
+  const std::uint64_t length = ReadU32BE(head + before);
+  const std::uint64_t whole = before + 4 + length;
+  // A reason that could never be buffered is dropped with its header.
+  if (!receive_.CanHold(whole)) {
+    receive_.Discard(before + 4);
+    return true;
+  }
+  if (receive_.Unread() < whole) return false;
+  receive_.Discard(before + 4);
+  reason.resize(static_cast<std::size_t>(length));
+  receive_.TakeBytes(reason.data(), reason.size());
+  return true;
+}
+
+bool RfbSession::StepSecurityResult() {
+  std::uint8_t head[4];
   if (!receive_.PeekBytes(head, 4)) return false;
   const std::uint32_t value = ReadU32BE(head);
   // From 3.8 on a failure carries its reason.
   std::string reason;
   if (value != rfb::kSecurityResultOk && negotiated_ >= 8) {
-    if (!receive_.PeekBytes(head, sizeof head)) return false;
-    const std::uint64_t length = ReadU32BE(head + 4);
-    if (receive_.CanHold(length + 8)) {
-      if (receive_.Unread() < length + 8) return false;
-      receive_.Discard(8);
-      reason.resize(static_cast<std::size_t>(length));
-      receive_.TakeBytes(reason.data(), reason.size());
-    } else {
-      receive_.Discard(8);
-    }
+    if (!TakeReason(4, reason)) return false;
   } else {
     receive_.Discard(4);
   }

@@ -210,6 +210,9 @@ class RfbSession {
   bool StepChallenge();
   bool StepLogonResult();
   bool StepSecurityResult();
+  // Takes `before` bytes, a u32 length and that many bytes of a reason text;
+  // false (nothing taken) while not all of it is buffered.
+  bool TakeReason(std::size_t before, std::string& reason);
   // A failure the host hears of twice: a status text and a connection error.
   void FailWithReason(const std::string& status, const std::string& reason);
   bool StepServerInit();
