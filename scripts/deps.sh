@@ -16,10 +16,13 @@ packages=(
   libgtk-3-dev libpixman-1-dev x11-xkb-utils xkb-data tigervnc-viewer
   # SOCKS proxies
   dante-server microsocks libio-socket-socks-perl
+  # TLS (GnuTLS) and the test certificates (certtool); zlib and libjpeg-turbo
+  # for the compressed encodings
+  libgnutls28-dev gnutls-bin zlib1g-dev libturbojpeg0-dev
   # the benchmark's baseline client
   libvncserver-dev
   # the Windows build and its tests under Wine
-  g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 fonts-wine
+  g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev wine wine64 fonts-wine
 )
 
 missing=()

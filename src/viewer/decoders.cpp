@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "viewer/big_endian.h"
+#include "viewer/compressed_decoders.h"
 #include "viewer/frame_bitmap.h"
 #include "viewer/pixel_format.h"
 #include "viewer/receive_buffer.h"
@@ -14,9 +15,39 @@ RectangleHeader RectangleHeader::FromWire(const std::uint8_t* wire) {
           ReadU32BE(wire + 8)};
 }
 
+RectangleDecoder::RectangleDecoder() {
+  table_.emplace_back(rfb::kEncodingZlib, std::make_unique<ZlibDecoder>());
+  table_.emplace_back(rfb::kEncodingTight, std::make_unique<TightDecoder>());
+  table_.emplace_back(rfb::kEncodingTRLE, std::make_unique<TrleDecoder>());
+  table_.emplace_back(rfb::kEncodingZRLE, std::make_unique<ZrleDecoder>());
+}
+
+RectangleDecoder::~RectangleDecoder() = default;
+
+void RectangleDecoder::NewConnection() {
+  for (auto& entry : table_) entry.second->NewConnection();
+  current_ = nullptr;
+}
+
+bool RectangleDecoder::Decodes(std::uint32_t encoding) const {
+  if (encoding == kEncodingRaw || encoding == kEncodingCopyRect || encoding == kEncodingRRE ||
+      encoding == kEncodingCoRRE || encoding == kEncodingHextile) {
+    return true;
+  }
+  return std::any_of(table_.begin(), table_.end(),
+                     [&](const auto& entry) { return entry.first == encoding; });
+}
+
 void RectangleDecoder::BeginRectangle(const RectangleHeader& header) {
   rect_ = header;
   failure_.clear();
+  current_ = nullptr;
+  for (auto& entry : table_) {
+    if (entry.first == header.encoding) {
+      current_ = entry.second.get();
+      current_->Begin(header);
+    }
+  }
   switch (header.encoding) {
     case kEncodingRaw:
       rawRowsDone_ = 0;
@@ -39,12 +70,15 @@ DecodeResult RectangleDecoder::DecodeStep(ReceiveBuffer& buffer, FrameBitmap& fr
                                           const PixelConverter& pixels) {
   const std::uint32_t encoding = rect_.encoding;
   if (encoding == kEncodingCopyRect) return DecodeCopyRect(buffer, frame);
-  const bool carriesPixels = encoding == kEncodingRaw || encoding == kEncodingRRE ||
-                             encoding == kEncodingCoRRE || encoding == kEncodingHextile;
-  if (!carriesPixels) return DecodeResult::Finished;
+  if (!Decodes(encoding)) return DecodeResult::Finished;
   if (!pixels.Usable()) {
     const std::string problem = CheckPixelFormat(pixels.Format());
     return Fail(problem.empty() ? "Unusable pixel format" : problem);
+  }
+  if (current_ != nullptr) {
+    const DecodeResult result = current_->Step(buffer, frame, pixels);
+    if (result == DecodeResult::Failed) failure_ = current_->FailureText();
+    return result;
   }
   switch (encoding) {
     case kEncodingRaw:

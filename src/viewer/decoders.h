@@ -25,7 +25,9 @@
 // pixel format cannot be decoded or a piece could never fit in the receive
 // buffer; the session cannot continue in step with the server then.
 //
-// Encodings other than 0, 1, 2, 4 and 5 carry no data: they finish at once.
+// Zlib (6), Tight (7), TRLE (15) and ZRLE (16) are decoded by classes of
+// their own (compressed_decoders.h), kept in a table keyed by encoding.
+// Other encodings carry no data: they finish at once.
 //
 // The decoders read only through the receive buffer and draw only through
 // the framebuffer's surface; every pixel, fill and copy is clipped to the
@@ -35,13 +37,17 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/surface.h"
 #include "viewer/rfb_wire.h"
 
 namespace telorus::viewer {
 
+class EncodingDecoder;
 class FrameBitmap;
 class PixelConverter;
 class ReceiveBuffer;
@@ -96,6 +102,16 @@ inline constexpr std::uint8_t kHextileSubrectsColoured = 16;
 
 class RectangleDecoder {
  public:
+  RectangleDecoder();
+  ~RectangleDecoder();
+  RectangleDecoder(const RectangleDecoder&) = delete;
+  RectangleDecoder& operator=(const RectangleDecoder&) = delete;
+
+  // A new connection: the compressed encodings' streams start afresh.
+  void NewConnection();
+  // Whether rectangles of `encoding` carry data this decoder reads.
+  bool Decodes(std::uint32_t encoding) const;
+
   // Called with the source position of each CopyRect rectangle once its
   // data has been taken and before the block is copied (the engine's status
   // text "CopyRect Codec:x,y"). Returns whether the copy may go on: false
@@ -145,6 +161,10 @@ class RectangleDecoder {
   bool Fits(const ReceiveBuffer& buffer, std::uint64_t size, const char* what);
 
   RectangleHeader rect_;
+  // The compressed encodings, and the one of the current rectangle (null
+  // for the others).
+  std::vector<std::pair<std::uint32_t, std::unique_ptr<EncodingDecoder>>> table_;
+  EncodingDecoder* current_ = nullptr;
   std::uint32_t rawRowsDone_ = 0;  // Raw: rows of the current rectangle drawn
   RreState rre_;
   HextileState hextile_;

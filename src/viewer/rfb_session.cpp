@@ -34,6 +34,8 @@ void RfbSession::Reset() {
   receive_.Clear();
   colourEntriesToSkip_ = 0;
   frame_.reset();
+  decoder_.NewConnection();
+  bytesReceived_ = 0;
   active_ = &transport_;
   writer_.SetTransport(active_);
   tls_ = nullptr;
@@ -75,7 +77,7 @@ void RfbSession::DataAvailable(std::uint16_t error) {
     std::uint8_t* space = receive_.PrepareWrite(static_cast<std::size_t>(receiveChunk_));
     if (!space) return Fail("Receive Buffer Overflow!");
     const std::int32_t got = active_->Receive(space, static_cast<std::size_t>(receiveChunk_));
-    if (got > 0) receive_.Commit(static_cast<std::size_t>(got));
+    if (got > 0) Received(got);
     if (got < 0) FailWithReason("TLS Fail!", active_->FailureText());
     return;
   }
@@ -102,7 +104,7 @@ void RfbSession::DataAvailable(std::uint16_t error) {
       return;
     }
     if (error != 0 || got <= 0) return;
-    receive_.Commit(static_cast<std::size_t>(got));
+    Received(got);
     Process(got);
   } while (generation == generation_ && Encrypted() && active_->Pending());
 }
@@ -113,7 +115,24 @@ void RfbSession::Inject(const void* data, std::size_t length) {
     Fail("Receive Buffer Overflow!");
     return;
   }
+  bytesReceived_ += length;
   Process(static_cast<std::int32_t>(length));
+}
+
+void RfbSession::Received(std::int32_t count) {
+  receive_.Commit(static_cast<std::size_t>(count));
+  bytesReceived_ += static_cast<std::uint64_t>(count);
+}
+
+void RfbSession::UpdateBegins() {
+  updateStartBytes_ = bytesReceived_ - receive_.Unread();
+  updateStart_ = std::chrono::steady_clock::now();
+}
+
+void RfbSession::UpdateEnds() {
+  lastUpdateBytes_ = bytesReceived_ - receive_.Unread() - updateStartBytes_;
+  lastUpdateSeconds_ =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - updateStart_).count();
 }
 
 void RfbSession::Process(std::int32_t bytesThisEvent) {
@@ -571,12 +590,15 @@ bool RfbSession::StepMessage() {
   switch (type) {
     case rfb::kFramebufferUpdate: {
       std::uint8_t head[4];
-      if (!receive_.TakeBytes(head, sizeof head)) return false;
+      if (!receive_.PeekBytes(head, sizeof head)) return false;
+      UpdateBegins();
+      receive_.Discard(sizeof head);
       rectsInUpdate_ = ReadU16BE(head + 2);
       rectsBegun_ = 0;
       // An update of no rectangles is over at once.
       if (rectsInUpdate_ == 0) {
         step_ = SessionStep::AwaitMessage;
+        UpdateEnds();
         return Report([&] { handler_.SessionUpdateComplete(); }) && Running();
       }
       step_ = SessionStep::AwaitRectHeader;
@@ -681,6 +703,7 @@ bool RfbSession::FinishRect() {
     return true;
   }
   step_ = SessionStep::AwaitMessage;
+  UpdateEnds();
   return Report([&] { handler_.SessionUpdateComplete(); }) && Running();
 }
 

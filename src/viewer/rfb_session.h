@@ -13,6 +13,7 @@
 // through `Report`, the one place where that is checked, and goes no further.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -174,6 +175,12 @@ class RfbSession {
   std::uint32_t SecurityCode() const { return chosen_; }
   // Whether the session runs over TLS.
   bool Encrypted() const { return active_ != &transport_; }
+  // Bytes received on the connection, and those of the last whole
+  // FramebufferUpdate with the time from its header to its last rectangle:
+  // what the link's throughput is measured from.
+  std::uint64_t BytesReceived() const { return bytesReceived_; }
+  std::uint64_t LastUpdateBytes() const { return lastUpdateBytes_; }
+  double LastUpdateSeconds() const { return lastUpdateSeconds_; }
   FrameBitmap* Frame() { return frame_.get(); }
   const FrameBitmap* Frame() const { return frame_.get(); }
 
@@ -193,6 +200,9 @@ class RfbSession {
   void Fail(const std::string& status);
 
   void Process(std::int32_t bytesThisEvent);
+  void Received(std::int32_t count);
+  void UpdateBegins();
+  void UpdateEnds();
   bool StepVersion();
   bool StepSecurity(std::int32_t bytesThisEvent);
   bool StepScheme(std::int32_t bytesThisEvent);
@@ -264,6 +274,11 @@ class RfbSession {
   RectangleHeader rect_{};
   RectangleDecoder decoder_;
   std::int32_t updateRequestCount_ = 0;
+  std::uint64_t bytesReceived_ = 0;
+  std::uint64_t updateStartBytes_ = 0;
+  std::chrono::steady_clock::time_point updateStart_{};
+  std::uint64_t lastUpdateBytes_ = 0;
+  double lastUpdateSeconds_ = 0;
   std::uint32_t colourEntriesToSkip_ = 0;
   // The security negotiation.
   int negotiated_ = 0;

@@ -291,7 +291,7 @@ TEST_P(DecoderTest, EmptyHextileAndUnknownEncodingsCarryNoData) {
   std::vector<EncodedRect> rects = {Raw(Rect(1, 1, 4, 4))};
   rects.push_back(Hextile(Rect(3, 3, 0, 5), {}));
   rects.push_back(Hextile(Rect(3, 3, 9, 0), {}));
-  for (const std::uint32_t encoding : {3u, 16u, 0xFFFFFF21u}) {
+  for (const std::uint32_t encoding : {3u, 17u, 0xFFFFFF21u}) {
     EncodedRect unknown{Rect(0, 0, 10, 10), {}};
     unknown.header.encoding = encoding;
     rects.push_back(unknown);

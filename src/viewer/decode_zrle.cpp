@@ -1,0 +1,242 @@
+// ZRLE and TRLE: tiles of raw pixels, one colour, packed palettes or runs;
+// ZRLE's 64 x 64 tiles come out of its zlib stream, TRLE's 16 x 16 ones
+// straight off the wire.
+#include <algorithm>
+
+#include "viewer/big_endian.h"
+#include "viewer/compressed_decoders.h"
+#include "viewer/frame_bitmap.h"
+#include "viewer/pixel_format.h"
+#include "viewer/receive_buffer.h"
+
+namespace telorus::viewer {
+
+namespace {
+
+// ZRLE's window: far more than the largest tile (64 x 64 runs of one pixel
+// of four bytes with a length byte each is 20 KiB).
+constexpr std::size_t kZrleWindow = std::size_t{64} << 10;
+
+void DrawTile(FrameBitmap& frame, const TileRunDecoder& tiles, std::int64_t x, std::int64_t y,
+              int width, int height) {
+  if (tiles.Solid()) {
+    frame.Surface().FillRect({x, y, x + width, y + height}, platform::MemoryToColour(tiles.SolidPixel()));
+  } else {
+    PutBlock(frame.Surface(), x, y, width, height, tiles.Pixels(), static_cast<std::size_t>(width));
+  }
+}
+
+}  // namespace
+
+// ---- Tiles ----
+
+TileRunDecoder::Outcome TileRunDecoder::Tile(const std::uint8_t* data, std::size_t length,
+                                             int width, int height, bool trle, std::size_t& used) {
+  if (length < 1) return Outcome::Short;
+  const std::uint8_t subencoding = data[0];
+  const auto px = static_cast<std::size_t>(PixelBytes());
+  const int count = width * height;
+  std::size_t at = 1;
+  solid_ = false;
+
+  // Reads a palette of `size` entries at `at`; entries past it are black, so
+  // an index beyond the palette reads black rather than memory.
+  auto readPalette = [&](int size) -> bool {
+    if (length - at < static_cast<std::size_t>(size) * px) return false;
+    row_.Convert(data + at, static_cast<std::size_t>(size), palette_.data());
+    std::fill(palette_.begin() + size, palette_.end(), 0u);
+    at += static_cast<std::size_t>(size) * px;
+    paletteSize_ = size;
+    return true;
+  };
+
+  if (subencoding == 0) {  // raw
+    const std::size_t bytes = static_cast<std::size_t>(count) * px;
+    if (length - at < bytes) return Outcome::Short;
+    row_.Convert(data + at, static_cast<std::size_t>(count), pixels_.data());
+    used = at + bytes;
+    return Outcome::Done;
+  }
+  if (subencoding == 1) {  // one colour
+    if (length - at < px) return Outcome::Short;
+    solidPixel_ = row_.One(data + at);
+    solid_ = true;
+    used = at + px;
+    return Outcome::Done;
+  }
+  if (subencoding <= 16 || (trle && subencoding == 127)) {  // packed palette
+    int size = subencoding;
+    if (subencoding == 127) {
+      if (paletteSize_ < 2 || paletteSize_ > 16) return Bad("TRLE tile reuses a palette it does not have");
+      size = paletteSize_;
+    } else if (!readPalette(size)) {
+      return Outcome::Short;
+    }
+    const int bits = size == 2 ? 1 : size <= 4 ? 2 : 4;
+    const std::size_t rowBytes = (static_cast<std::size_t>(width) * bits + 7) / 8;
+    if (length - at < rowBytes * height) return Outcome::Short;
+    const std::uint8_t* packed = data + at;
+    const unsigned mask = (1u << bits) - 1;
+    std::uint32_t* out = pixels_.data();
+    for (int y = 0; y < height; ++y, packed += rowBytes) {
+      for (int x = 0; x < width; ++x) {
+        const int bit = x * bits;
+        const unsigned index = (packed[bit >> 3] >> (8 - bits - (bit & 7))) & mask;
+        *out++ = palette_[index];
+      }
+    }
+    used = at + rowBytes * height;
+    return Outcome::Done;
+  }
+  if (subencoding == 128) return Runs(data, length, at, count, false, used);
+  if (subencoding == 129) {
+    if (!trle) return Bad("ZRLE tile of unused sub-encoding 129");
+    if (paletteSize_ < 1) return Bad("TRLE tile reuses a palette it does not have");
+    return Runs(data, length, at, count, true, used);
+  }
+  if (subencoding >= 130) {
+    if (!readPalette(subencoding - 128)) return Outcome::Short;
+    return Runs(data, length, at, count, true, used);
+  }
+  return Bad(trle ? "TRLE tile of an unused sub-encoding" : "ZRLE tile of an unused sub-encoding");
+}
+
+TileRunDecoder::Outcome TileRunDecoder::Runs(const std::uint8_t* data, std::size_t length,
+                                             std::size_t at, int count, bool indexed,
+                                             std::size_t& used) {
+  const auto px = static_cast<std::size_t>(PixelBytes());
+  std::uint32_t* out = pixels_.data();
+  int done = 0;
+  while (done < count) {
+    std::uint32_t pixel;
+    bool longRun = true;
+    if (indexed) {
+      if (at >= length) return Outcome::Short;
+      const std::uint8_t index = data[at++];
+      pixel = palette_[index & 127u];
+      longRun = (index & 128u) != 0;
+    } else {
+      if (length - at < px) return Outcome::Short;
+      pixel = row_.One(data + at);
+      at += px;
+    }
+    int run = 1;
+    if (longRun) {
+      for (;;) {
+        if (at >= length) return Outcome::Short;
+        const std::uint8_t part = data[at++];
+        run += part;
+        if (run > count - done) return Bad("Run longer than its tile");
+        if (part != 255) break;
+      }
+    }
+    std::fill(out + done, out + done + run, pixel);
+    done += run;
+  }
+  used = at;
+  return Outcome::Done;
+}
+
+// ---- ZRLE ----
+
+ZrleDecoder::ZrleDecoder() : window_(kZrleWindow) {}
+
+void ZrleDecoder::Begin(const RectangleHeader& rect) {
+  rect_ = rect;
+  stage_ = 0;
+  tileX_ = rect.x;
+  tileY_ = rect.y;
+  failure_.clear();
+}
+
+DecodeResult ZrleDecoder::Step(ReceiveBuffer& buffer, FrameBitmap& frame,
+                               const PixelConverter& pixels) {
+  if (stage_ == 0) {
+    std::uint8_t length[4];
+    if (!buffer.TakeBytes(length, sizeof length)) return DecodeResult::NeedMore;
+    window_.BeginBlock(stream_, ReadU32BE(length));
+    stage_ = 1;
+    return DecodeResult::PieceDone;
+  }
+  tiles_.SetFormat(pixels, ZrleCompactPixel(pixels));
+  const std::uint32_t inputAtStart = window_.InputLeft();
+  bool drew = false;
+  InflatedWindow::Pull last = InflatedWindow::Pull::Progress;
+  const std::int64_t right = std::int64_t{rect_.x} + rect_.width;
+  const std::int64_t bottom = std::int64_t{rect_.y} + rect_.height;
+  while (stage_ == 1) {
+    if (tileY_ >= bottom || rect_.width == 0) {
+      stage_ = 2;
+      break;
+    }
+    const int width = static_cast<int>(std::min<std::int64_t>(64, right - tileX_));
+    const int height = static_cast<int>(std::min<std::int64_t>(64, bottom - tileY_));
+    std::size_t used = 0;
+    const auto outcome = tiles_.Tile(window_.Data(), window_.Available(), width, height, false, used);
+    if (outcome == TileRunDecoder::Outcome::Bad) return Fail(tiles_.Error());
+    if (outcome == TileRunDecoder::Outcome::Short) {
+      if (window_.Available() == window_.Capacity()) return Fail("ZRLE tile larger than a tile can be");
+      last = window_.More(buffer);
+      if (last == InflatedWindow::Pull::Progress) continue;
+      break;
+    }
+    DrawTile(frame, tiles_, tileX_, tileY_, width, height);
+    drew = true;
+    window_.Consume(used);
+    tileX_ += 64;
+    if (tileX_ >= right) {
+      tileX_ = rect_.x;
+      tileY_ += 64;
+    }
+  }
+  if (stage_ == 2 && window_.DrainBlock(buffer, last)) return DecodeResult::Finished;
+  switch (last) {
+    case InflatedWindow::Pull::Failed:
+      return Fail(window_.Error());
+    case InflatedWindow::Pull::Exhausted:
+      return Fail(stage_ == 1 ? "ZRLE rectangle data ends inside a tile"
+                              : "ZRLE rectangle data could not be used");
+    default:
+      return drew || window_.InputLeft() != inputAtStart ? DecodeResult::PieceDone
+                                                         : DecodeResult::NeedMore;
+  }
+}
+
+// ---- TRLE ----
+
+void TrleDecoder::Begin(const RectangleHeader& rect) {
+  rect_ = rect;
+  tileX_ = rect.x;
+  tileY_ = rect.y;
+  failure_.clear();
+}
+
+DecodeResult TrleDecoder::Step(ReceiveBuffer& buffer, FrameBitmap& frame,
+                               const PixelConverter& pixels) {
+  tiles_.SetFormat(pixels, ZrleCompactPixel(pixels));
+  const std::int64_t right = std::int64_t{rect_.x} + rect_.width;
+  const std::int64_t bottom = std::int64_t{rect_.y} + rect_.height;
+  bool drew = false;
+  while (tileY_ < bottom && rect_.width != 0) {
+    const int width = static_cast<int>(std::min<std::int64_t>(16, right - tileX_));
+    const int height = static_cast<int>(std::min<std::int64_t>(16, bottom - tileY_));
+    const std::size_t unread = buffer.Unread();
+    std::size_t used = 0;
+    const auto outcome = tiles_.Tile(buffer.PeekView(unread), unread, width, height, true, used);
+    if (outcome == TileRunDecoder::Outcome::Bad) return Fail(tiles_.Error());
+    if (outcome == TileRunDecoder::Outcome::Short) {
+      return drew ? DecodeResult::PieceDone : DecodeResult::NeedMore;
+    }
+    DrawTile(frame, tiles_, tileX_, tileY_, width, height);
+    drew = true;
+    buffer.Discard(used);
+    tileX_ += 16;
+    if (tileX_ >= right) {
+      tileX_ = rect_.x;
+      tileY_ += 16;
+    }
+  }
+  return DecodeResult::Finished;
+}
+
+}  // namespace telorus::viewer
