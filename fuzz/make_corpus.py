@@ -239,6 +239,30 @@ def security_seeds():
     seed("v33-none", 0, 1, v33 + be32(1) + si)
 
 
+def cpixel(f, c):
+    # ZRLE's and TRLE's compact pixel: three bytes of a 32-bit pixel of
+    # depth 24 whose colour fits in its low bytes, otherwise the pixel.
+    p = f.pixel(c)
+    if f.bpp == 32 and f.depth <= 24:
+        return p[1:4] if f.big else p[0:3]
+    return p
+
+
+def trle_rects(f):
+    # Two 16x16 tiles: a packed palette, then the same palette reused; then
+    # palette runs, reused palette runs, plain runs, a solid and a raw tile.
+    packed = b"".join(bytes([0b10101010 if j % 2 else 0b11001100, 0x0F]) for j in range(16))
+    first = bytes([2]) + cpixel(f, RED) + cpixel(f, BLUE) + packed + bytes([127]) + packed
+    runs = bytes([130]) + cpixel(f, GREEN) + cpixel(f, WHITE) + bytes([0x80, 254, 1])  # 255 + 1 pixels
+    again = bytes([129, 0x81, 255, 0])  # 256 pixels of white
+    plain = bytes([128]) + cpixel(f, GREY) + bytes([99]) + cpixel(f, RED) + bytes([155])
+    solid = bytes([1]) + cpixel(f, BLUE)
+    raw = bytes([0]) + b"".join(cpixel(f, [RED, GREEN][(i + j) % 2]) for j in range(4) for i in range(4))
+    return (rect_header(0, 0, 32, 16, 15) + first + rect_header(32, 0, 16, 16, 15) + runs +
+            rect_header(0, 16, 16, 16, 15) + again + rect_header(16, 16, 16, 16, 15) + plain +
+            rect_header(32, 16, 16, 16, 15) + solid + rect_header(48, 16, 4, 4, 15) + raw)
+
+
 def decoder_seeds():
     for i, f in enumerate(DECODER_FORMATS):
         for piece in (0, 96):
@@ -250,6 +274,7 @@ def decoder_seeds():
             write("decoders_fuzz", tag + "-corre", bytes([i, piece]) + corre_rect(f, 4, 2, 8, 6))
             a, b = hextile_rect(f, 0, 0, 20, 6)
             write("decoders_fuzz", tag + "-hextile", bytes([i, piece]) + a + b)
+            write("decoders_fuzz", tag + "-trle", bytes([i, piece]) + trle_rects(f))
 
 
 # ---- SOCKS seeds ----

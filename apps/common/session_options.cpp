@@ -16,12 +16,34 @@ const char* const kSessionOptionsUsage =
     "  --password P         the password; '-' reads it from standard input\n"
     "  --password-file F    reads the password from a file that vncpasswd wrote\n"
     "  --ca FILE            PEM file of the CAs that X509 certificates must chain to\n"
-    "                       (default: the system's)\n";
+    "                       (default: the system's)\n"
+    "  --codec NAME         the encoding asked for first: raw, copyrect, rre, corre,\n"
+    "                       hextile, zlib, tight, zrle or trle (default tight); the\n"
+    "                       others follow it unless --only-codec\n"
+    "  --only-codec         ask for that encoding alone\n"
+    "  --quality Q          JPEG quality for Tight, 0 (smallest) to 9 (best), 'lossless',\n"
+    "                       or 'auto' (chosen from the link's measured throughput)\n"
+    "  --compress N         compression level, 0 (fastest) to 9 (smallest)\n";
+
+namespace {
+
+bool Digit(const std::string& v, int& out) {
+  if (v.size() != 1 || v[0] < '0' || v[0] > '9') return false;
+  out = v[0] - '0';
+  return true;
+}
+
+}  // namespace
 
 int TakeSessionOption(int argc, char** argv, int& i, SessionOptions& o, std::string& problem) {
   const std::string a = argv[i];
+  if (a == "--only-codec") {
+    o.onlyCodec = true;
+    return 1;
+  }
   const bool known = a == "--protocol" || a == "--security" || a == "--user" || a == "--password" ||
-                     a == "--password-file" || a == "--ca";
+                     a == "--password-file" || a == "--ca" || a == "--codec" || a == "--quality" ||
+                     a == "--compress";
   if (!known) return 0;
   if (i + 1 >= argc) {
     problem = a + " needs a value";
@@ -48,6 +70,24 @@ int TakeSessionOption(int argc, char** argv, int& i, SessionOptions& o, std::str
     o.userGiven = true;
   } else if (a == "--ca") {
     o.ca = v;
+  } else if (a == "--codec") {
+    if (!viewer::CodecFromName(v, &o.codec)) {
+      problem = std::string("--codec takes ") + viewer::CodecNames();
+      return -1;
+    }
+  } else if (a == "--quality") {
+    o.autoQuality = v == "auto";
+    if (v == "lossless" || v == "auto") {
+      o.jpegQuality = -1;
+    } else if (!Digit(v, o.jpegQuality)) {
+      problem = "--quality takes 0 to 9, lossless or auto";
+      return -1;
+    }
+  } else if (a == "--compress") {
+    if (!Digit(v, o.compressLevel)) {
+      problem = "--compress takes 0 to 9";
+      return -1;
+    }
   } else if (a == "--password") {
     if (v == "-") {
       if (!viewer::ReadPasswordLine(stdin, o.password)) {
@@ -71,6 +111,11 @@ void ApplySessionOptions(const SessionOptions& o, viewer::TQuarneTelorus& viewer
   viewer.SetUserName(o.user);
   viewer.SetCaFile(o.ca);
   viewer.SetPassword(o.password);
+  viewer.SetCodec(o.codec);
+  viewer.SetAllowOtherEncodings(!o.onlyCodec);
+  viewer.SetCompressLevel(o.compressLevel);
+  viewer.SetJpegQuality(o.jpegQuality);
+  viewer.SetAutoQuality(o.autoQuality);
 }
 
 }  // namespace telorus::apps

@@ -1,5 +1,6 @@
 // The command-line options of the tools that open a session (telorus-snap,
-// telorus-viewer): protocol version, security types, credentials and CA.
+// telorus-viewer): protocol version, security types, credentials and CA,
+// and the encodings asked for.
 #pragma once
 
 #include <string>
@@ -18,6 +19,13 @@ struct SessionOptions {
   std::string ca;
   std::string password;
   bool passwordGiven = false;
+  // The tools ask for Tight first, then every other encoding; the
+  // component's own default stays Hextile alone.
+  viewer::TVNCCodec codec = viewer::vncTight;
+  bool onlyCodec = false;
+  int compressLevel = -1;    // -1: the server's choice
+  int jpegQuality = -1;      // -1: lossless
+  bool autoQuality = false;  // set by tools that choose the quality from the link
 };
 
 // The usage lines of these options.

@@ -1,4 +1,4 @@
-// telorus-snap HOST[:PORT] [session options] [--codec raw|copyrect|rre|corre|hextile]
+// telorus-snap HOST[:PORT] [session options, encodings among them]
 //              [--8bit] [--updates N] [--timeout SECONDS] [--accept-certificate] -o FILE.png
 //
 // Connects to an RFB server through the viewer component, requests updates,
@@ -25,7 +25,6 @@ int Usage(const char* problem) {
   std::fprintf(stderr,
                "usage: telorus-snap HOST[:PORT] [options] -o FILE.png\n"
                "%s"
-               "  --codec NAME         raw, copyrect, rre, corre or hextile (default hextile)\n"
                "  --8bit               asks for the 8-bit pixel format\n"
                "  --updates N          the updates to wait for (default 1)\n"
                "  --timeout S          seconds to wait for them (default 30)\n"
@@ -48,7 +47,6 @@ int main(int argc, char** argv) {
   std::string target, output;
   apps::SessionOptions session;
   bool acceptCertificate = false;
-  TVNCCodec codec = vncHextile;
   bool eightBit = false;
   long updates = 1, timeoutSeconds = 30;
   for (int i = 1; i < argc; ++i) {
@@ -63,9 +61,6 @@ int main(int argc, char** argv) {
       if (taken < 0) return Usage(problem.c_str());
     } else if (a == "--accept-certificate") {
       acceptCertificate = true;
-    } else if (a == "--codec") {
-      const char* v = value("--codec");
-      if (!v || !CodecFromName(v, &codec)) return Usage("--codec takes raw, copyrect, rre, corre or hextile");
     } else if (a == "--8bit") {
       eightBit = true;
     } else if (a == "--updates") {
@@ -103,7 +98,6 @@ int main(int argc, char** argv) {
   viewer.SetServer(host);
   viewer.SetPort(static_cast<std::int32_t>(port));
   apps::ApplySessionOptions(session, viewer);
-  viewer.SetCodec(codec);
   if (eightBit) viewer.SetPixelFormat(VNC8Bit);
 
   std::string error;

@@ -45,7 +45,6 @@ std::string UsageText() {
          "  --nearest            scale by nearest neighbour: sharp pixels\n"
          "  --autoscroll         scroll bars when the picture is larger than the window\n"
          "  --8bit               ask for 8-bit colour (less data on slow links)\n"
-         "  --codec NAME         raw, copyrect, rre, corre or hextile (default hextile)\n"
          "  --view-only          send no keys, mouse, wheel or clipboard to the server\n"
          "  --help               this text\n"
          "\n"
@@ -68,7 +67,6 @@ struct Options {
   bool nearest = false;
   bool autoScroll = false;
   bool eightBit = false;
-  TVNCCodec codec = vncHextile;
   bool viewOnly = false;
 };
 
@@ -80,6 +78,8 @@ int Usage(const std::string& problem) {
 // 0 parsed, 1 --help, 2 a problem (printed).
 int ParseArguments(int argc, char** argv, Options* o) {
   std::string target, problem;
+  // On screen the JPEG quality follows the link unless it is given.
+  o->session.autoQuality = true;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--help" || a == "-h") {
@@ -87,9 +87,6 @@ int ParseArguments(int argc, char** argv, Options* o) {
       return 1;
     } else if (const int taken = apps::TakeSessionOption(argc, argv, i, o->session, problem); taken != 0) {
       if (taken < 0) return Usage(problem);
-    } else if (a == "--codec") {
-      if (i + 1 >= argc || !CodecFromName(argv[++i], &o->codec))
-        return Usage("--codec takes raw, copyrect, rre, corre or hextile");
     } else if (a == "--stretch") {
       o->stretch = true;
     } else if (a == "--smooth") {
@@ -223,7 +220,6 @@ ViewerApp::ViewerApp(const Options& options) : options_(options) {
   viewer_.SetServer(options_.host);
   viewer_.SetPort(static_cast<std::int32_t>(options_.port));
   apps::ApplySessionOptions(options_.session, viewer_);
-  viewer_.SetCodec(options_.codec);
   if (options_.eightBit) viewer_.SetPixelFormat(VNC8Bit);
   viewer_.SetAutoScroll(options_.autoScroll);
   viewer_.SetStretch(options_.stretch);

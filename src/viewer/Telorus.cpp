@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "socket/Resolve.h"
+#include "viewer/compressed_decoders.h"
 #include "viewer/rfb_wire.h"
 
 namespace telorus::viewer {
@@ -22,19 +23,48 @@ std::int32_t EncodingOf(TVNCCodec codec) {
     case vncRRE: return rfb::kEncodingRRE;
     case vncCoRRE: return rfb::kEncodingCoRRE;
     case vncHextile: return rfb::kEncodingHextile;
+    case vncZlib: return rfb::kEncodingZlib;
+    case vncTight: return rfb::kEncodingTight;
+    case vncZRLE: return rfb::kEncodingZRLE;
+    case vncTRLE: return rfb::kEncodingTRLE;
   }
   return rfb::kEncodingHextile;
 }
 
+namespace {
+
+constexpr std::pair<std::string_view, TVNCCodec> kCodecs[] = {
+    {"raw", vncRAW},   {"copyrect", vncCopyRect}, {"rre", vncRRE},   {"corre", vncCoRRE}, {"hextile", vncHextile},
+    {"zlib", vncZlib}, {"tight", vncTight},       {"zrle", vncZRLE}, {"trle", vncTRLE}};
+
+// The order of the others after the chosen codec: CopyRect (a moved window
+// costs 16 bytes), then the most compact encodings first.
+constexpr TVNCCodec kPreference[] = {vncCopyRect, vncTight, vncZRLE, vncTRLE, vncHextile,
+                                     vncZlib,     vncCoRRE, vncRRE,  vncRAW};
+
+}  // namespace
+
 bool CodecFromName(std::string_view name, TVNCCodec* codec) {
-  static constexpr std::pair<std::string_view, TVNCCodec> kCodecs[] = {
-      {"raw", vncRAW}, {"copyrect", vncCopyRect}, {"rre", vncRRE}, {"corre", vncCoRRE}, {"hextile", vncHextile}};
   for (const auto& [n, c] : kCodecs)
     if (name == n) {
       *codec = c;
       return true;
     }
   return false;
+}
+
+const char* CodecNames() { return "raw, copyrect, rre, corre, hextile, zlib, tight, zrle, trle"; }
+
+std::vector<std::int32_t> EncodingList(TVNCCodec codec, bool others, int compressLevel, int jpegQuality) {
+  std::vector<std::int32_t> list{EncodingOf(codec)};
+  if (others) {
+    for (const TVNCCodec c : kPreference)
+      if (c != codec) list.push_back(EncodingOf(c));
+  }
+  if (compressLevel >= 0 && compressLevel <= 9) list.push_back(rfb::kPseudoCompressLevel0 + compressLevel);
+  if (jpegQuality >= 0 && jpegQuality <= 9 && TightDecoder::JpegAvailable())
+    list.push_back(rfb::kPseudoJpegQuality0 + jpegQuality);
+  return list;
 }
 
 // ---- TTimer ----
@@ -77,7 +107,7 @@ TQuarneTelorus::TQuarneTelorus(platform::Window& window, platform::Clipboard& cl
   FSocket->SetLineMode(false);  // the session reads raw bytes
   FTransport = std::make_unique<SocketTransport>(*FSocket);
   FSession = std::make_unique<RfbSession>(static_cast<RfbSessionHandler&>(*this), *FTransport);
-  FSession->SetEncodings({EncodingOf(FCodec)});
+  FSession->SetEncodings(EncodingList(FCodec, false, -1, -1));
   FUpdateTimer.Sender = this;
   FUpdateTimer.OnTimer = MethodEvent(this, &TQuarneTelorus::UpdateTick);
   FWindow.SetCursorShape(-3);  // cross-hair
@@ -115,6 +145,31 @@ void TQuarneTelorus::SetFrameUpdateDelay(std::uint16_t v) {
 void TQuarneTelorus::SetCodec(TVNCCodec v) {
   FCodec = v;
   SendEncodings(v);
+}
+
+void TQuarneTelorus::SetAllowOtherEncodings(bool v) {
+  FAllowOtherEncodings = v;
+  SendEncodings(FCodec);
+}
+
+void TQuarneTelorus::SetCompressLevel(std::int32_t v) {
+  FCompressLevel = v >= 0 && v <= 9 ? v : -1;
+  SendEncodings(FCodec);
+}
+
+void TQuarneTelorus::SetJpegQuality(std::int32_t v) {
+  FJpegQuality = v >= 0 && v <= 9 ? v : -1;
+  SendEncodings(FCodec);
+}
+
+void TQuarneTelorus::SetAutoQuality(bool v) {
+  FAutoQuality = v;
+  FLinkMeter.Reset();
+  SendEncodings(FCodec);
+}
+
+std::int32_t TQuarneTelorus::QualityInUse() const {
+  return FAutoQuality ? FLinkMeter.Quality() : FJpegQuality;
 }
 
 void TQuarneTelorus::SetRequestFreames(bool v) {
@@ -183,6 +238,9 @@ void TQuarneTelorus::HandleSessionClosed(TObject*, std::uint16_t) {
 
 void TQuarneTelorus::ClearSession() {
   FSession->Reset();
+  // A new connection is a new link: its quality is measured afresh.
+  FLinkMeter.Reset();
+  FSession->SetEncodings(EncodingList(FCodec, FAllowOtherEncodings, FCompressLevel, QualityInUse()));
   SessionCloseDisplay();
 }
 
@@ -209,6 +267,11 @@ void TQuarneTelorus::SessionConnected() {
 }
 
 void TQuarneTelorus::SessionUpdateComplete() {
+  if (FAutoQuality) {
+    const int before = FLinkMeter.Quality();
+    FLinkMeter.Sample(FSession->LastUpdateBytes(), FSession->LastUpdateSeconds());
+    if (FLinkMeter.Quality() != before) SendEncodings(FCodec);
+  }
   if (auto h = OnUpdateComplete) h(this);
 }
 
@@ -235,7 +298,7 @@ void TQuarneTelorus::DoConnectError(const std::string& text) {
 // ---- Outgoing messages ----
 
 void TQuarneTelorus::SendEncodings(TVNCCodec codec) {
-  FSession->SetEncodings({EncodingOf(codec)});
+  FSession->SetEncodings(EncodingList(codec, FAllowOtherEncodings, FCompressLevel, QualityInUse()));
   FSession->AnnounceEncodings();
 }
 

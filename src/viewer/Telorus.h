@@ -18,12 +18,14 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/message_loop.h"
 #include "platform/window.h"
 #include "socket/Component.h"
 #include "socket/USocket.h"
 #include "viewer/frame_bitmap.h"
+#include "viewer/link_meter.h"
 #include "viewer/pixel_format.h"
 #include "viewer/rfb_session.h"
 #include "viewer/security_types.h"
@@ -31,7 +33,9 @@
 
 namespace telorus::viewer {
 
-enum TVNCCodec : std::uint8_t { vncRAW, vncCopyRect, vncRRE, vncCoRRE, vncHextile };
+// The codec announced first. Values after vncHextile were added later; a
+// host that sets only the first five sees the same behaviour as before.
+enum TVNCCodec : std::uint8_t { vncRAW, vncCopyRect, vncRRE, vncCoRRE, vncHextile, vncZlib, vncTight, vncZRLE, vncTRLE };
 enum TemuPixelFmt : std::uint8_t { VNCAuto, VNC8Bit };
 
 using TNotifyEvent = std::function<void(TObject* Sender)>;
@@ -61,8 +65,17 @@ using TMouseMoveEvent = std::function<void(TObject* Sender, TShiftState Shift, s
 // The RFB encoding number announced for each codec.
 std::int32_t EncodingOf(TVNCCodec codec);
 // The codec of a lower-case name as tools take it on their command lines
-// ("raw", "copyrect", "rre", "corre", "hextile"); false for any other name.
+// ("raw", "copyrect", "rre", "corre", "hextile", "zlib", "tight", "zrle",
+// "trle"); false for any other name.
 bool CodecFromName(std::string_view name, TVNCCodec* codec);
+// Every codec's name, comma-separated, for usage texts.
+const char* CodecNames();
+
+// What SetEncodings announces: `codec` first; with `others`, every other
+// encoding after it (CopyRect, then the most compact first); then the
+// compression level (0..9, or -1 for none) and the JPEG quality (0..9, or
+// -1 for lossless), which matter to Tight, ZRLE and Zlib servers.
+std::vector<std::int32_t> EncodingList(TVNCCodec codec, bool others, int compressLevel, int jpegQuality);
 
 // A timer component: an interval in milliseconds, an enabled flag and a
 // handler called on the owning thread after each interval while enabled.
@@ -154,6 +167,25 @@ class TQuarneTelorus : public TComponent, private RfbSessionHandler {
   void SetCaFile(const std::string& v) { FCaFile = v; }
   // Whether the running session is encrypted.
   bool Encrypted() const { return FSession->Encrypted(); }
+  // Whether the encodings other than Codec are announced after it (off by
+  // default: only Codec is announced).
+  bool AllowOtherEncodings() const { return FAllowOtherEncodings; }
+  void SetAllowOtherEncodings(bool v);
+  // The compression level asked of the server, 0 (fastest) to 9 (smallest);
+  // -1 (the default) asks for none and leaves it to the server.
+  std::int32_t CompressLevel() const { return FCompressLevel; }
+  void SetCompressLevel(std::int32_t v);
+  // The JPEG quality Tight servers may use, 0 to 9; -1 (the default) for
+  // lossless pictures only. Never asked for where the build has no JPEG.
+  std::int32_t JpegQuality() const { return FJpegQuality; }
+  void SetJpegQuality(std::int32_t v);
+  // Chooses the JPEG quality from the measured throughput of the link:
+  // lossless on a fast link, lower qualities as it gets slower. Overrides
+  // JpegQuality while on. Off by default.
+  bool AutoQuality() const { return FAutoQuality; }
+  void SetAutoQuality(bool v);
+  // The quality in force: JpegQuality, or what AutoQuality chose.
+  std::int32_t QualityInUse() const;
 
   // ---- Events ----
   TNotifyEvent OnAuthFail;
@@ -200,6 +232,8 @@ class TQuarneTelorus : public TComponent, private RfbSessionHandler {
   const viewer::PixelFormat& ServerPixelFormat() const { return FSession->Formats().ServerPixelFormat(); }
   // The local framebuffer; null outside a session.
   const FrameBitmap* Framebuffer() const { return FSession->Frame(); }
+  // Bytes received on the current connection.
+  std::uint64_t BytesReceived() const { return FSession->BytesReceived(); }
   socket::TUSocket& Socket() { return *FSocket; }
 
   // Bytes asked of the socket per data event. The protocol engine is
@@ -323,6 +357,11 @@ class TQuarneTelorus : public TComponent, private RfbSessionHandler {
   std::int32_t FDisplay = 0;
   bool FAutoScroll = false;
   TVNCCodec FCodec = vncHextile;
+  bool FAllowOtherEncodings = false;
+  std::int32_t FCompressLevel = -1;
+  std::int32_t FJpegQuality = -1;
+  bool FAutoQuality = false;
+  LinkMeter FLinkMeter;
   bool FTransferKeys = true;
   bool FTransferLocalClipboard = true;
   bool FTransferMouse = true;

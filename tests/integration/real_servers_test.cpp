@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #endif
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -145,6 +146,11 @@ TEST_P(RealServerTest, FramebufferEqualsTheScreen) {
   EXPECT_EQ(s.v.RemoteDeskWidth(), 800);
   EXPECT_EQ(s.MatchScreen(display), 0u);
   EXPECT_FALSE(s.authFailed);
+  // The compressed encodings were used: the whole session took less than
+  // half of one screen in raw pixels.
+  if (c.codec >= vncZlib) {
+    EXPECT_LT(s.v.BytesReceived(), 800u * 600u * (c.depth == 16 ? 2u : 4u) / 2);
+  }
 }
 
 const ServerCase kCases[] = {
@@ -158,10 +164,88 @@ const ServerCase kCases[] = {
     {"xvnc24_rre_password", true, 24, "tiger", vncRRE},
     {"xvnc16_raw", true, 16, "", vncRAW},
     {"xvnc16_hextile_password", true, 16, "tiger16", vncHextile},
+    // The compressed encodings, lossless.
+    {"x11vnc24_zlib", false, 24, "", vncZlib},
+    {"x11vnc16_zrle", false, 16, "", vncZRLE},
+    {"x11vnc24_zrle", false, 24, "", vncZRLE},
+    {"x11vnc24_tight", false, 24, "", vncTight},
+    {"x11vnc16_tight_password", false, 16, "pw16", vncTight},
+    {"xvnc24_zrle", true, 24, "", vncZRLE},
+    {"xvnc16_zrle", true, 16, "", vncZRLE},
+    {"xvnc24_tight", true, 24, "", vncTight},
+    {"xvnc16_tight", true, 16, "", vncTight},
+    {"xvnc24_tight_password", true, 24, "tiger", vncTight},
+    {"x11vnc16_zlib", false, 16, "", vncZlib},  // TigerVNC has no Zlib
 };
 
 INSTANTIATE_TEST_SUITE_P(Servers, RealServerTest, ::testing::ValuesIn(kCases),
                          [](const auto& p) { return std::string(p.param.name); });
+
+// The same screen in 8-bit colour through each compressed encoding and
+// through Hextile: the server quantises, so the pictures must be the same.
+TEST(RealServer8Bit, CompressedEncodingsEqualHextile) {
+  XvncServer server(640, 480, 24);
+  ASSERT_TRUE(server.Ok()) << server.Problem();
+  PaintTestPicture(server.Display(), 640, 480);
+  auto picture = [&](TVNCCodec codec) {
+    Session s(server.Port(), "", codec, VNC8Bit);
+    std::vector<platform::Colour> pixels;
+    if (!s.WaitRunning()) return pixels;
+    const int before = s.updates;
+    s.v.UpdateRequest();
+    if (!RunLoopUntil([&] { return s.updates > before; }, 10s)) return pixels;
+    for (int y = 0; y < 480; ++y)
+      for (int x = 0; x < 640; ++x) pixels.push_back(s.v.Framebuffer()->Surface().GetPixel(x, y));
+    return pixels;
+  };
+  const auto hextile = picture(vncHextile);
+  ASSERT_EQ(hextile.size(), 640u * 480u);
+  for (const TVNCCodec codec : {vncTight, vncZRLE}) {  // TigerVNC has no Zlib
+    EXPECT_TRUE(picture(codec) == hextile) << "codec " << int(codec);
+  }
+}
+
+// Tight with JPEG: within a stated error of the screen, with every other
+// encoding offered after it, and fewer bytes than lossless.
+TEST(RealServerJpeg, TightJpegIsCloseToTheScreen) {
+  XvncServer server(800, 600, 24);
+  ASSERT_TRUE(server.Ok()) << server.Problem();
+  PaintTestPicture(server.Display(), 800, 600);
+  const ScreenImage screen = CaptureScreen(server.Display());
+  auto run = [&](int quality, double& psnr) -> std::uint64_t {
+    Session s(server.Port(), "", vncTight, VNCAuto, [&](TQuarneTelorus& v) {
+      v.SetAllowOtherEncodings(true);
+      v.SetJpegQuality(quality);
+    });
+    if (!s.WaitRunning()) return 0;
+    const int before = s.updates;
+    s.v.UpdateRequest();
+    if (!RunLoopUntil([&] { return s.updates > before; }, 10s)) return 0;
+    double squares = 0;
+    const platform::Surface& fb = s.v.Framebuffer()->Surface();
+    for (int y = 0; y < 600; ++y) {
+      for (int x = 0; x < 800; ++x) {
+        const platform::Colour a = fb.GetPixel(x, y), b = screen.At(x, y);
+        for (int shift = 0; shift < 24; shift += 8) {
+          const double d = double((a >> shift) & 0xFF) - double((b >> shift) & 0xFF);
+          squares += d * d;
+        }
+      }
+    }
+    const double mse = squares / (800.0 * 600.0 * 3.0);
+    psnr = mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
+    return s.v.BytesReceived();
+  };
+  double lossyPsnr = 0, losslessPsnr = 0;
+  const std::uint64_t lossy = run(8, lossyPsnr);
+  const std::uint64_t lossless = run(-1, losslessPsnr);
+  EXPECT_GE(lossyPsnr, 35.0);
+  std::printf("Tight JPEG quality 8: %.1f dB, %llu bytes against %llu lossless\n", lossyPsnr,
+              static_cast<unsigned long long>(lossy), static_cast<unsigned long long>(lossless));
+  EXPECT_EQ(losslessPsnr, 99) << "without a quality the picture is exact";
+  EXPECT_LT(lossy, lossless);
+  EXPECT_GT(lossy, 0u);
+}
 
 TEST(RealServerAuth, WrongPasswordFails) {
   X11VncServer server(320, 240, 24, "right");

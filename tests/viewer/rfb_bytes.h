@@ -118,6 +118,11 @@ inline std::string ServerCutText(const std::string& text) {
 inline std::string SetEncodings(std::int32_t encoding) {
   return U8(2) + U8(0) + Be16(1) + Be32(static_cast<std::uint32_t>(encoding));
 }
+inline std::string SetEncodings(const std::vector<std::int32_t>& encodings) {
+  std::string out = U8(2) + U8(0) + Be16(static_cast<std::uint32_t>(encodings.size()));
+  for (const std::int32_t e : encodings) out += Be32(static_cast<std::uint32_t>(e));
+  return out;
+}
 inline std::string UpdateRequest(bool incremental, int w, int h) {
   return U8(3) + U8(incremental ? 1 : 0) + Be16(0) + Be16(0) + Be16(static_cast<std::uint32_t>(w)) +
          Be16(static_cast<std::uint32_t>(h));

@@ -4,6 +4,7 @@
 // arguments, the bytes the client sent, and the framebuffer's pixels.
 #include "platform/net.h"
 #include "support/loopback.h"
+#include "viewer/compressed_decoders.h"
 #include "viewer/vncdes.h"
 #include "session_fixture.h"
 
@@ -69,6 +70,32 @@ TEST_P(SessionTest, SharedFlagAndCodecAreAnnounced) {
   Go();
   ASSERT_TRUE(RunUntil([&] { return server.Received().size() >= 21; }));
   EXPECT_EQ(server.Received(), std::string("RFB 003.003\n") + '\1' + rfb::SetEncodings(4));
+}
+
+// With other encodings allowed, the codec comes first, CopyRect and the most
+// compact ones after it, then the levels; changes while running are sent
+// at once, and switching the others off again leaves the codec alone.
+TEST_P(SessionTest, OtherEncodingsAndLevelsFollowTheCodecWhenAllowed) {
+  viewer.SetCodec(vncZRLE);
+  viewer.SetAllowOtherEncodings(true);
+  viewer.SetCompressLevel(3);
+  viewer.SetJpegQuality(7);
+  NoAuthHandshake(rfb::TrueColour32(), 8, 8);
+  Go();
+  std::vector<std::int32_t> expected = {16, 1, 7, 15, 5, 6, 4, 2, 0, -256 + 3};
+  if (TightDecoder::JpegAvailable()) expected.push_back(-32 + 7);
+  const std::string start = std::string("RFB 003.003\n") + '\0';
+  ASSERT_TRUE(RunUntil([&] { return server.Received().size() >= start.size() + 4 + 4 * expected.size(); }));
+  EXPECT_EQ(server.Received(), start + rfb::SetEncodings(expected));
+  viewer.SetAllowOtherEncodings(false);
+  viewer.SetJpegQuality(12);  // out of range: lossless
+  EXPECT_EQ(viewer.JpegQuality(), -1);
+  std::vector<std::int32_t> withoutOthers = {16, -256 + 3};
+  if (TightDecoder::JpegAvailable()) withoutOthers.push_back(-32 + 7);
+  const std::string all = start + rfb::SetEncodings(expected) + rfb::SetEncodings(withoutOthers) +
+                          rfb::SetEncodings({16, -256 + 3});
+  ASSERT_TRUE(RunUntil([&] { return server.Received().size() >= all.size(); }));
+  EXPECT_EQ(server.Received(), all);
 }
 
 TEST_P(SessionTest, VncAuthenticationWithTheRightPassword) {
