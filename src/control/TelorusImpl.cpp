@@ -323,4 +323,41 @@ HResult TTelorusX::get_Encrypted(VariantBool* Value) {
   return Guard([&] { *Value = ToVariantBool(V().Encrypted()); });
 }
 
+// ---- ITelorusX3 ----
+
+namespace {
+void CheckLevel(const char* name, std::int32_t value, const char* none) {
+  if (value < -1 || value > 9)
+    throw EOleSysError(std::string(name) + " " + std::to_string(value) + " is not -1 (" + none + ") or 0 to 9",
+                       kEInvalidArg);
+}
+}  // namespace
+
+HResult TTelorusX::get_AllowOtherEncodings(VariantBool* Value) {
+  return Guard([&] { *Value = ToVariantBool(V().AllowOtherEncodings()); });
+}
+HResult TTelorusX::set_AllowOtherEncodings(VariantBool Value) {
+  return Guard([&] { V().SetAllowOtherEncodings(FromVariantBool(Value)); });
+}
+HResult TTelorusX::get_CompressLevel(std::int32_t* Value) { return Guard([&] { *Value = V().CompressLevel(); }); }
+HResult TTelorusX::set_CompressLevel(std::int32_t Value) {
+  return Guard([&] {
+    CheckLevel("CompressLevel", Value, "the server's choice");
+    V().SetCompressLevel(Value);
+  });
+}
+HResult TTelorusX::get_JpegQuality(std::int32_t* Value) { return Guard([&] { *Value = V().JpegQuality(); }); }
+HResult TTelorusX::set_JpegQuality(std::int32_t Value) {
+  return Guard([&] {
+    CheckLevel("JpegQuality", Value, "lossless");
+    V().SetJpegQuality(Value);
+  });
+}
+HResult TTelorusX::get_AutoQuality(VariantBool* Value) {
+  return Guard([&] { *Value = ToVariantBool(V().AutoQuality()); });
+}
+HResult TTelorusX::set_AutoQuality(VariantBool Value) {
+  return Guard([&] { V().SetAutoQuality(FromVariantBool(Value)); });
+}
+
 }  // namespace telorus::control

@@ -166,6 +166,19 @@ class TTelorusX {
   HResult set_CaFile(const WideString& Value);
   HResult get_Encrypted(VariantBool* Value);
 
+  // ---- ITelorusX3's own members, in entry order ----
+  // CompressLevel and JpegQuality take -1 (none asked for: the server's
+  // choice, and lossless pictures) or 0 to 9; any other value is refused
+  // with E_INVALIDARG and the viewer's setting stays.
+  HResult get_AllowOtherEncodings(VariantBool* Value);
+  HResult set_AllowOtherEncodings(VariantBool Value);
+  HResult get_CompressLevel(std::int32_t* Value);
+  HResult set_CompressLevel(std::int32_t Value);
+  HResult get_JpegQuality(std::int32_t* Value);
+  HResult set_JpegQuality(std::int32_t Value);
+  HResult get_AutoQuality(VariantBool* Value);
+  HResult set_AutoQuality(VariantBool Value);
+
  private:
   // Runs a member: an exception becomes its code (when it carries a
   // negative one) or E_UNEXPECTED, with its message as the description.

@@ -93,7 +93,9 @@ constexpr EnumMember kStatus[] = {{"VNCDisConnected", 0}, {"VNCVersion", 1},    
                                   {"VNCAuthType", 3},     {"VNCAuthing", 4},    {"VNCServerInit", 5},
                                   {"VNCHostName", 6},     {"VNCSessionStart", 7}};
 constexpr EnumMember kPixelFmt[] = {{"VNCAuto", 0}, {"VNC8Bit", 1}};
-constexpr EnumMember kCodec[] = {{"vncRAW", 0}, {"vncCopyRect", 1}, {"vncRRE", 2}, {"vncCoRRE", 3}, {"vncHextile", 4}};
+// Values from 5 on were appended in 1.2.
+constexpr EnumMember kCodec[] = {{"vncRAW", 0},  {"vncCopyRect", 1}, {"vncRRE", 2},  {"vncCoRRE", 3}, {"vncHextile", 4},
+                                 {"vncZlib", 5}, {"vncTight", 6},    {"vncZRLE", 7}, {"vncTRLE", 8}};
 constexpr EnumMember kMouseButton[] = {{"mbLeft", 0}, {"mbRight", 1}, {"mbMiddle", 2}};
 
 constexpr Enumeration kEnumerations[] = {
@@ -134,6 +136,19 @@ constexpr Enumeration kEnumerations2[] = {
     {"TxVNCProtocol", kTxVNCProtocolGuid, kProtocol},
 };
 
+// ---- 1.2 ----
+
+constexpr Member kMembers3[] = {
+    {kDispAllowOtherEncodings, "AllowOtherEncodings", K::PropertyGet, T::Bool, false},
+    {kDispAllowOtherEncodings, "AllowOtherEncodings", K::PropertyPut, T::Bool, false},
+    {kDispCompressLevel, "CompressLevel", K::PropertyGet, T::Long, false},
+    {kDispCompressLevel, "CompressLevel", K::PropertyPut, T::Long, false},
+    {kDispJpegQuality, "JpegQuality", K::PropertyGet, T::Long, false},
+    {kDispJpegQuality, "JpegQuality", K::PropertyPut, T::Long, false},
+    {kDispAutoQuality, "AutoQuality", K::PropertyGet, T::Bool, false},
+    {kDispAutoQuality, "AutoQuality", K::PropertyPut, T::Bool, false},
+};
+
 }  // namespace
 
 std::span<const Member> InterfaceMembers() { return kMembers; }
@@ -142,5 +157,6 @@ std::span<const Enumeration> Enumerations() { return kEnumerations; }
 std::span<const Member> Interface2Members() { return kMembers2; }
 std::span<const Event> Events2() { return kEvents2; }
 std::span<const Enumeration> Enumerations2() { return kEnumerations2; }
+std::span<const Member> Interface3Members() { return kMembers3; }
 
 }  // namespace telorus::control

@@ -14,6 +14,9 @@
 // new ones after them. Later additions follow the same way: a new interface
 // deriving from the last, new events on a new event interface, new values
 // at the end of an enumeration.
+//
+// Library 1.2 added ITelorusX3, deriving from ITelorusX2, with the encoding
+// settings, and four values at the end of TxVNCCodec.
 #pragma once
 
 #include <cstdint>
@@ -40,6 +43,8 @@ inline constexpr Guid kTxMouseButtonGuid = {0xCE3B9F35, 0x17EA, 0x4385, {0xBF, 0
 inline constexpr Guid kITelorusX2Guid = {0xA65A7FE2, 0x1339, 0x4556, {0xAA, 0x1B, 0x31, 0x5A, 0x0C, 0xA5, 0xAA, 0x2A}};
 inline constexpr Guid kITelorusXEvents2Guid = {0xBEBB7E40, 0x3BD2, 0x4B9B, {0x8C, 0xF7, 0x09, 0xA5, 0xF1, 0x71, 0xA0, 0x72}};
 inline constexpr Guid kTxVNCProtocolGuid = {0x2101CC73, 0x3AD7, 0x445F, {0x85, 0x2E, 0x3D, 0xDA, 0xCC, 0x67, 0x10, 0x38}};
+// Added in 1.2.
+inline constexpr Guid kITelorusX3Guid = {0x1A5AFEE7, 0x5075, 0x4120, {0xB1, 0x94, 0xC3, 0xA1, 0x69, 0x5F, 0x75, 0x57}};
 
 inline constexpr const char* kLibraryName = "TelorusXControl";
 inline constexpr const char* kLibraryHelp = "TelorusXControl Library";
@@ -53,11 +58,15 @@ inline constexpr const char* kInterface2Name = "ITelorusX2";
 inline constexpr const char* kInterface2Help = "Dispatch interface for TelorusX Control: protocol and security";
 inline constexpr const char* kEvents2Name = "ITelorusXEvents2";
 inline constexpr const char* kEvents2Help = "Events interface for TelorusX Control: the certificate question";
+inline constexpr const char* kInterface3Name = "ITelorusX3";
+inline constexpr const char* kInterface3Help = "Dispatch interface for TelorusX Control: encodings";
 // The library's version, which registration writes too. The class and the
-// types added in 1.1 carry it; the types of 1.0 keep kFirstVersionMinor.
+// types added in 1.2 carry it; the types of 1.0 keep kFirstVersionMinor and
+// those of 1.1 kSecondVersionMinor.
 inline constexpr std::uint16_t kVersionMajor = 1;
-inline constexpr std::uint16_t kVersionMinor = 1;
+inline constexpr std::uint16_t kVersionMinor = 2;
 inline constexpr std::uint16_t kFirstVersionMinor = 0;
+inline constexpr std::uint16_t kSecondVersionMinor = 1;
 
 // The automation types of the members and their parameters.
 enum class AutoType : std::uint8_t {
@@ -129,6 +138,10 @@ std::span<const Member> Interface2Members();
 std::span<const Event> Events2();
 std::span<const Enumeration> Enumerations2();
 
+// What 1.2 added: ITelorusX3's own entries (after ITelorusX2's in the
+// vtable), after all the types of 1.1 in the library.
+std::span<const Member> Interface3Members();
+
 // The event DISPIDs.
 inline constexpr std::int32_t kDispOnAuthFail = 201;
 inline constexpr std::int32_t kDispOnConnectError = 202;
@@ -149,5 +162,10 @@ inline constexpr std::int32_t kDispUserName = 303;
 inline constexpr std::int32_t kDispCaFile = 304;
 inline constexpr std::int32_t kDispEncrypted = 305;
 inline constexpr std::int32_t kDispOnCertificate = 301;
+// ITelorusX3's own members take DISPIDs from 401.
+inline constexpr std::int32_t kDispAllowOtherEncodings = 401;
+inline constexpr std::int32_t kDispCompressLevel = 402;
+inline constexpr std::int32_t kDispJpegQuality = 403;
+inline constexpr std::int32_t kDispAutoQuality = 404;
 
 }  // namespace telorus::control

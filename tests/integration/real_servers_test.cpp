@@ -22,6 +22,7 @@
 #endif
 #include "support/x_servers.h"
 #include "viewer/Telorus.h"
+#include "viewer/compressed_decoders.h"
 
 namespace telorus::test {
 namespace {
@@ -208,6 +209,7 @@ TEST(RealServer8Bit, CompressedEncodingsEqualHextile) {
 // Tight with JPEG: within a stated error of the screen, with every other
 // encoding offered after it, and fewer bytes than lossless.
 TEST(RealServerJpeg, TightJpegIsCloseToTheScreen) {
+  if (!TightDecoder::JpegAvailable()) GTEST_SKIP() << "this build has no JPEG";
   XvncServer server(800, 600, 24);
   ASSERT_TRUE(server.Ok()) << server.Problem();
   PaintTestPicture(server.Display(), 800, 600);

@@ -115,7 +115,8 @@ constexpr const char* kExpectedEnums[] = {
     "TxVNCConnectStatus VNCDisConnected=0 VNCVersion=1 VNCConnected=2 VNCAuthType=3 VNCAuthing=4 VNCServerInit=5 "
     "VNCHostName=6 VNCSessionStart=7",
     "TxemuPixelFmt VNCAuto=0 VNC8Bit=1",
-    "TxVNCCodec vncRAW=0 vncCopyRect=1 vncRRE=2 vncCoRRE=3 vncHextile=4",
+    // Values from vncZlib on were appended in 1.2.
+    "TxVNCCodec vncRAW=0 vncCopyRect=1 vncRRE=2 vncCoRRE=3 vncHextile=4 vncZlib=5 vncTight=6 vncZRLE=7 vncTRLE=8",
     "TxMouseButton mbLeft=0 mbRight=1 mbMiddle=2",
 };
 
@@ -131,6 +132,18 @@ constexpr const char* kExpectedMembers2[] = {
     "304 CaFile get BSTR",
     "304 CaFile put BSTR",
     "305 Encrypted get VARIANT_BOOL hidden",
+};
+
+// What library 1.2 added: ITelorusX3's own entries (continuing ITelorusX2's).
+constexpr const char* kExpectedMembers3[] = {
+    "401 AllowOtherEncodings get VARIANT_BOOL",
+    "401 AllowOtherEncodings put VARIANT_BOOL",
+    "402 CompressLevel get long",
+    "402 CompressLevel put long",
+    "403 JpegQuality get long",
+    "403 JpegQuality put long",
+    "404 AutoQuality get VARIANT_BOOL",
+    "404 AutoQuality put VARIANT_BOOL",
 };
 
 constexpr const char* kExpectedEvents2[] = {
@@ -365,7 +378,7 @@ TEST_F(ControlTest, TheEmbeddedTypeLibraryIsThePublishedContract) {
   ASSERT_EQ(library->GetLibAttr(&attr), S_OK);
   EXPECT_TRUE(IsEqualGUID(attr->guid, control::win32::LIBID_TelorusXControl));
   EXPECT_EQ(attr->wMajorVerNum, 1);
-  EXPECT_EQ(attr->wMinorVerNum, 1);
+  EXPECT_EQ(attr->wMinorVerNum, 2);
   EXPECT_EQ(attr->lcid, 0u);
   EXPECT_EQ(attr->syskind, SYS_WIN64);  // the DLL is x86_64: vtable offsets are 8 bytes apart
   EXPECT_EQ(attr->wLibFlags & ~LIBFLAG_FHASDISKIMAGE, LIBFLAG_FCONTROL);  // the loader adds "has disk image"
@@ -377,9 +390,9 @@ TEST_F(ControlTest, TheEmbeddedTypeLibraryIsThePublishedContract) {
   SysFreeString(name);
   SysFreeString(help);
 
-  // The seven types of 1.0 in order, then the three of 1.1, with kind,
-  // flags, help string and version. The class changed in 1.1; the other
-  // types of 1.0 did not.
+  // The seven types of 1.0 in order, then the three of 1.1 and the one of
+  // 1.2, with kind, flags, help string and version. The class changed in
+  // each version; the other types keep the version that added them.
   struct TypeExpectation {
     const char* name;
     TYPEKIND kind;
@@ -391,7 +404,7 @@ TEST_F(ControlTest, TheEmbeddedTypeLibraryIsThePublishedContract) {
       {"ITelorusX", TKIND_DISPATCH, TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE,
        "Dispatch interface for TelorusX Control", 0},
       {"ITelorusXEvents", TKIND_DISPATCH, TYPEFLAG_FDISPATCHABLE, "Events interface for TelorusX Control", 0},
-      {"TelorusX", TKIND_COCLASS, TYPEFLAG_FCANCREATE | TYPEFLAG_FCONTROL, "TelorusX Control", 1},
+      {"TelorusX", TKIND_COCLASS, TYPEFLAG_FCANCREATE | TYPEFLAG_FCONTROL, "TelorusX Control", 2},
       {"TxVNCConnectStatus", TKIND_ENUM, 0, "", 0},
       {"TxemuPixelFmt", TKIND_ENUM, 0, "", 0},
       {"TxVNCCodec", TKIND_ENUM, 0, "", 0},
@@ -401,6 +414,8 @@ TEST_F(ControlTest, TheEmbeddedTypeLibraryIsThePublishedContract) {
       {"ITelorusXEvents2", TKIND_DISPATCH, TYPEFLAG_FDISPATCHABLE,
        "Events interface for TelorusX Control: the certificate question", 1},
       {"TxVNCProtocol", TKIND_ENUM, 0, "", 1},
+      {"ITelorusX3", TKIND_DISPATCH, TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FDISPATCHABLE,
+       "Dispatch interface for TelorusX Control: encodings", 2},
   };
   constexpr UINT kTypes = std::size(types);
   ASSERT_EQ(library->GetTypeInfoCount(), kTypes);
@@ -437,10 +452,10 @@ TEST_F(ControlTest, TheEmbeddedTypeLibraryIsThePublishedContract) {
   ExpectEvents(infos[1].Get(), kExpectedEvents, std::size(kExpectedEvents));
 
   // The class: ITelorusX by default, the events as its default source; then
-  // ITelorusX2 and ITelorusXEvents2 as a further source.
+  // ITelorusX2 and ITelorusXEvents2 as a further source, then ITelorusX3.
   TYPEATTR* cattr = nullptr;
   ASSERT_EQ(infos[2]->GetTypeAttr(&cattr), S_OK);
-  EXPECT_EQ(cattr->cImplTypes, 4);
+  EXPECT_EQ(cattr->cImplTypes, 5);
   infos[2]->ReleaseTypeAttr(cattr);
   const struct {
     const char* name;
@@ -450,6 +465,7 @@ TEST_F(ControlTest, TheEmbeddedTypeLibraryIsThePublishedContract) {
       {"ITelorusXEvents", IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE},
       {"ITelorusX2", 0},
       {"ITelorusXEvents2", IMPLTYPEFLAG_FSOURCE},
+      {"ITelorusX3", 0},
   };
   for (UINT i = 0; i < std::size(implemented); ++i) {
     HREFTYPE ref = 0;
@@ -480,10 +496,22 @@ TEST_F(ControlTest, TheEmbeddedTypeLibraryIsThePublishedContract) {
   ExpectVtable(vtable2.Get(), kExpectedMembers2, std::size(kExpectedMembers2), 7 + std::size(kExpectedMembers));
   ExpectEvents(infos[8].Get(), kExpectedEvents2, std::size(kExpectedEvents2));
   ExpectEnum(infos[9].Get(), kExpectedEnums2[0]);
+  // ITelorusX3 derives from ITelorusX2: its entries follow ITelorusX2's.
+  ComPtr<ITypeInfo> vtable3 = VtableView(infos[10].Get());
+  ASSERT_TRUE(vtable3);
+  HREFTYPE base3Ref = 0;
+  ComPtr<ITypeInfo> base3;
+  ASSERT_EQ(vtable3->GetRefTypeOfImplType(0, &base3Ref), S_OK);
+  ASSERT_EQ(vtable3->GetRefTypeInfo(base3Ref, base3.Out()), S_OK);
+  EXPECT_EQ(NameOf(base3.Get()), "ITelorusX2");
+  ExpectVtable(vtable3.Get(), kExpectedMembers3, std::size(kExpectedMembers3),
+               7 + std::size(kExpectedMembers) + std::size(kExpectedMembers2));
   const struct {
     UINT index;
     const IID& iid;
-  } guids[] = {{7, control::win32::IID_ITelorusX2}, {8, control::win32::IID_ITelorusXEvents2}};
+  } guids[] = {{7, control::win32::IID_ITelorusX2},
+               {8, control::win32::IID_ITelorusXEvents2},
+               {10, control::win32::IID_ITelorusX3}};
   for (const auto& g : guids) {
     TYPEATTR* t = nullptr;
     ASSERT_EQ(infos[g.index]->GetTypeAttr(&t), S_OK);
@@ -672,10 +700,8 @@ TEST_F(ControlTest, ITelorusX2AnswersThroughItsVtableAndByName) {
   ASSERT_EQ(control2->get_Port(&n), S_OK);
   EXPECT_EQ(n, 5901);
 
-  // The dispatch view is ITelorusX2's: its names and ITelorusX's resolve.
-  ComPtr<ITypeInfo> browsed;
-  ASSERT_EQ(control->GetTypeInfo(0, 0, browsed.Out()), S_OK);
-  EXPECT_EQ(NameOf(browsed.Get()), "ITelorusX2");
+  // The dispatch view is the newest interface's: ITelorusX2's names resolve
+  // through it.
   for (const char* line : kExpectedMembers2) {
     const auto w = Words(line);
     std::wstring name(w[1].begin(), w[1].end());
@@ -761,6 +787,68 @@ TEST_F(ControlTest, ITelorusX2AnswersThroughItsVtableAndByName) {
   EXPECT_EQ(GetText(L"SecurityTypes"), L"VncAuth,None");
   EXPECT_EQ(GetText(L"UserName"), L"j\u00f6rg");
   EXPECT_EQ(GetLong(L"Port"), 5901);
+  std::swap(control, copy);
+}
+
+// ITelorusX3: the encoding settings through the vtable and by name, their
+// ranges, and their place in the stored document.
+TEST_F(ControlTest, ITelorusX3AnswersThroughItsVtableAndByName) {
+  ComPtr<control::win32::ITelorusX3> control3;
+  ASSERT_EQ(control->QueryInterface(control::win32::IID_ITelorusX3, reinterpret_cast<void**>(control3.Out())), S_OK);
+  ComPtr<ITypeInfo> browsed;
+  ASSERT_EQ(control->GetTypeInfo(0, 0, browsed.Out()), S_OK);
+  EXPECT_EQ(NameOf(browsed.Get()), "ITelorusX3");
+  for (const char* line : kExpectedMembers3) {
+    const auto w = Words(line);
+    std::wstring name(w[1].begin(), w[1].end());
+    LPOLESTR names[] = {name.data()};
+    DISPID id = 0;
+    ASSERT_EQ(control->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK) << line;
+    EXPECT_EQ(id, std::stol(w[0])) << line;
+  }
+  // The earlier interfaces' entries keep their slots.
+  ASSERT_EQ(control3->set_Protocol(2), S_OK);
+  EXPECT_EQ(GetLong(L"Protocol"), 2);
+
+  // The Parts' behaviour by default: the codec alone, no levels.
+  VARIANT_BOOL flag = 5;
+  ASSERT_EQ(control3->get_AllowOtherEncodings(&flag), S_OK);
+  EXPECT_EQ(flag, 0);
+  EXPECT_EQ(GetLong(L"CompressLevel"), -1);
+  EXPECT_EQ(GetLong(L"JpegQuality"), -1);
+  ASSERT_EQ(control3->set_AllowOtherEncodings(VARIANT_TRUE), S_OK);
+  ASSERT_EQ(control3->set_CompressLevel(6), S_OK);
+  EXPECT_EQ(Put(L"JpegQuality", Long(8)), S_OK);
+  EXPECT_EQ(Put(L"AutoQuality", Long(-1)), S_OK);
+  EXPECT_EQ(Put(L"Codec", Long(6)), S_OK);  // vncTight, appended in 1.2
+  long n = 0;
+  ASSERT_EQ(control3->get_JpegQuality(&n), S_OK);
+  EXPECT_EQ(n, 8);
+  EXPECT_EQ(control3->set_JpegQuality(10), E_INVALIDARG);
+  EXPECT_EQ(control3->set_CompressLevel(-2), E_INVALIDARG);
+  EXPECT_EQ(GetLong(L"CompressLevel"), 6) << "a refused value keeps the setting";
+
+  // Stored and read back with the others.
+  ComPtr<IPersistStreamInit> persist;
+  ASSERT_EQ(control->QueryInterface(IID_IPersistStreamInit, reinterpret_cast<void**>(persist.Out())), S_OK);
+  ComPtr<IStream> stream;
+  ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, stream.Out()), S_OK);
+  ASSERT_EQ(persist->Save(stream.Get(), TRUE), S_OK);
+  LARGE_INTEGER start{};
+  stream->Seek(start, STREAM_SEEK_SET, nullptr);
+  ComPtr<ITelorusX> copy = CreateControl();
+  ComPtr<IPersistStreamInit> copyPersist;
+  ASSERT_EQ(copy->QueryInterface(IID_IPersistStreamInit, reinterpret_cast<void**>(copyPersist.Out())), S_OK);
+  ASSERT_EQ(copyPersist->Load(stream.Get()), S_OK);
+  std::swap(control, copy);
+  EXPECT_EQ(GetLong(L"CompressLevel"), 6);
+  EXPECT_EQ(GetLong(L"JpegQuality"), 8);
+  EXPECT_EQ(GetLong(L"Codec"), 6);
+  VARIANT v;
+  VariantInit(&v);
+  ASSERT_EQ(Get(L"AllowOtherEncodings", &v), S_OK);
+  EXPECT_EQ(v.vt, VT_BOOL);
+  EXPECT_EQ(v.boolVal, VARIANT_TRUE);
   std::swap(control, copy);
 }
 

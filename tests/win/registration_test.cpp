@@ -76,7 +76,7 @@ TEST_F(RegistrationTest, RegsvrWritesEveryEntryAndRemovesThemAll) {
   EXPECT_EQ(Value(L"TelorusXControl.TelorusX"), L"TelorusX Control");
   EXPECT_EQ(Value(L"TelorusXControl.TelorusX\\Clsid"), clsid);
   EXPECT_EQ(Value(classKey + L"\\ProgID"), L"TelorusXControl.TelorusX");
-  EXPECT_EQ(Value(classKey + L"\\Version"), L"1.1");
+  EXPECT_EQ(Value(classKey + L"\\Version"), L"1.2");
   EXPECT_EQ(Value(classKey + L"\\TypeLib"), Braced(control::win32::LIBID_TelorusXControl));
   EXPECT_EQ(Value(classKey + L"\\MiscStatus"), L"0");
   EXPECT_EQ(Value(classKey + L"\\MiscStatus\\1"), L"131473");
@@ -86,7 +86,7 @@ TEST_F(RegistrationTest, RegsvrWritesEveryEntryAndRemovesThemAll) {
   EXPECT_EQ(Value(classKey + L"\\Verb"), L"<no value>");
   EXPECT_EQ(Value(classKey + L"\\Verb\\0"), L"Properties,0,2");
   // The type library is registered from the DLL, with its directory for help.
-  const std::wstring libKey = L"TypeLib\\" + Braced(control::win32::LIBID_TelorusXControl) + L"\\1.1";
+  const std::wstring libKey = L"TypeLib\\" + Braced(control::win32::LIBID_TelorusXControl) + L"\\1.2";
   EXPECT_EQ(Value(libKey), L"TelorusXControl Library");
   EXPECT_EQ(_wcsicmp(Value(libKey + L"\\0\\win64").c_str(), dll.c_str()), 0);
   EXPECT_EQ(_wcsicmp(Value(libKey + L"\\HELPDIR").c_str(), Directory(dll).c_str()), 0);

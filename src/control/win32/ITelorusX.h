@@ -1,4 +1,4 @@
-// The control's dual interfaces ITelorusX and ITelorusX2 as C++ vtables, in
+// The control's dual interfaces ITelorusX, ITelorusX2 and ITelorusX3 as C++ vtables, in
 // the entry order of the type library (the dispatch layer calls these slots
 // by their offsets in the library), and the identifiers a host needs.
 // Enumerations travel as long.
@@ -14,6 +14,7 @@ extern const IID IID_ITelorusX;
 extern const IID IID_ITelorusXEvents;
 extern const IID IID_ITelorusX2;
 extern const IID IID_ITelorusXEvents2;
+extern const IID IID_ITelorusX3;
 extern const CLSID CLSID_TelorusX;
 extern const GUID LIBID_TelorusXControl;
 
@@ -94,6 +95,18 @@ struct ITelorusX2 : public ITelorusX {
   virtual HRESULT STDMETHODCALLTYPE get_CaFile(BSTR* Value) = 0;
   virtual HRESULT STDMETHODCALLTYPE set_CaFile(BSTR Value) = 0;
   virtual HRESULT STDMETHODCALLTYPE get_Encrypted(VARIANT_BOOL* Value) = 0;
+};
+
+// Library 1.2: ITelorusX2's entries, then these.
+struct ITelorusX3 : public ITelorusX2 {
+  virtual HRESULT STDMETHODCALLTYPE get_AllowOtherEncodings(VARIANT_BOOL* Value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE set_AllowOtherEncodings(VARIANT_BOOL Value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_CompressLevel(long* Value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE set_CompressLevel(long Value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_JpegQuality(long* Value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE set_JpegQuality(long Value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_AutoQuality(VARIANT_BOOL* Value) = 0;
+  virtual HRESULT STDMETHODCALLTYPE set_AutoQuality(VARIANT_BOOL Value) = 0;
 };
 
 }  // namespace telorus::control::win32

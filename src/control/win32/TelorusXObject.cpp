@@ -24,11 +24,11 @@ LONG HimetricToPixels(LONG v, bool horizontal) { return MulDiv(v, PixelsPerInch(
 LONG PixelsToHimetric(LONG v, bool horizontal) { return MulDiv(v, 2540, PixelsPerInch(horizontal)); }
 
 // The properties a container stores with its document: the members with a
-// put that property browsers show, ITelorusX's first. A control of 1.0
-// reading a document of 1.1 skips the names it does not know.
+// put that property browsers show, ITelorusX's first. An older control
+// reading a newer document skips the names it does not know.
 std::vector<const Member*> PersistentProperties() {
   std::vector<const Member*> out;
-  for (auto members : {InterfaceMembers(), Interface2Members()}) {
+  for (auto members : {InterfaceMembers(), Interface2Members(), Interface3Members()}) {
     for (const Member& m : members) {
       if (m.kind == MemberKind::PropertyPut && !m.hidden) out.push_back(&m);
     }
@@ -112,9 +112,9 @@ HRESULT TelorusXObject::Create(REFIID riid, void** object) {
 HRESULT TelorusXObject::Initialise() {
   HRESULT hr = LoadTypeLibEx(ServerPath().c_str(), REGKIND_NONE, library_.Out());
   if (FAILED(hr)) return hr;
-  // ITelorusX2's type information resolves its own names and, through its
-  // base, ITelorusX's.
-  hr = library_->GetTypeInfoOfGuid(IID_ITelorusX2, typeInfo_.Out());
+  // ITelorusX3's type information resolves its own names and, through its
+  // bases, ITelorusX2's and ITelorusX's.
+  hr = library_->GetTypeInfoOfGuid(IID_ITelorusX3, typeInfo_.Out());
   if (FAILED(hr)) return hr;
   // The dispatch layer calls the vtable view of the dual interface.
   HREFTYPE vtableView = 0;
@@ -149,8 +149,8 @@ STDMETHODIMP TelorusXObject::QueryInterface(REFIID riid, void** object) {
   if (!object) return E_POINTER;
   void* found = nullptr;
   if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID_ITelorusX) ||
-      IsEqualIID(riid, IID_ITelorusX2))
-    found = static_cast<ITelorusX2*>(this);
+      IsEqualIID(riid, IID_ITelorusX2) || IsEqualIID(riid, IID_ITelorusX3))
+    found = static_cast<ITelorusX3*>(this);
   else if (IsEqualIID(riid, IID_IProvideClassInfo) || IsEqualIID(riid, IID_IProvideClassInfo2))
     found = static_cast<IProvideClassInfo2*>(this);
   else if (IsEqualIID(riid, IID_ISupportErrorInfo))
@@ -222,7 +222,7 @@ STDMETHODIMP TelorusXObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DI
                                     EXCEPINFO* exception, UINT* argError) {
   if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
   ::SetErrorInfo(0, nullptr);
-  return dispatchInfo_->Invoke(static_cast<ITelorusX2*>(this), id, flags, params, result, exception, argError);
+  return dispatchInfo_->Invoke(static_cast<ITelorusX3*>(this), id, flags, params, result, exception, argError);
 }
 
 // ---- The member conversions that COM adds to the facade's ----
@@ -360,7 +360,9 @@ STDMETHODIMP TelorusXObject::GetGUID(DWORD kind, GUID* guid) {
 }
 
 STDMETHODIMP TelorusXObject::InterfaceSupportsErrorInfo(REFIID riid) {
-  return IsEqualIID(riid, IID_ITelorusX) || IsEqualIID(riid, IID_ITelorusX2) ? S_OK : S_FALSE;
+  return IsEqualIID(riid, IID_ITelorusX) || IsEqualIID(riid, IID_ITelorusX2) || IsEqualIID(riid, IID_ITelorusX3)
+             ? S_OK
+             : S_FALSE;
 }
 
 STDMETHODIMP TelorusXObject::EnumConnectionPoints(IEnumConnectionPoints** points) {

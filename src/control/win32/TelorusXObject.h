@@ -36,7 +36,7 @@ LONG& ServerUsers();
 HMODULE ServerModule();
 std::wstring ServerPath();
 
-class TelorusXObject final : public ITelorusX2,
+class TelorusXObject final : public ITelorusX3,
                              public IProvideClassInfo2,
                              public ISupportErrorInfo,
                              public IConnectionPointContainer,
@@ -177,6 +177,24 @@ class TelorusXObject final : public ITelorusX2,
   STDMETHODIMP set_CaFile(BSTR Value) override { return Put(kDispCaFile, facade_.set_CaFile(FromBstr(Value))); }
   STDMETHODIMP get_Encrypted(VARIANT_BOOL* Value) override { return Get(Value, &TTelorusX::get_Encrypted); }
 
+  // ITelorusX3's own members
+  STDMETHODIMP get_AllowOtherEncodings(VARIANT_BOOL* Value) override {
+    return Get(Value, &TTelorusX::get_AllowOtherEncodings);
+  }
+  STDMETHODIMP set_AllowOtherEncodings(VARIANT_BOOL Value) override {
+    return Put(kDispAllowOtherEncodings, facade_.set_AllowOtherEncodings(Value));
+  }
+  STDMETHODIMP get_CompressLevel(long* Value) override { return Get(Value, &TTelorusX::get_CompressLevel); }
+  STDMETHODIMP set_CompressLevel(long Value) override {
+    return Put(kDispCompressLevel, facade_.set_CompressLevel(Value));
+  }
+  STDMETHODIMP get_JpegQuality(long* Value) override { return Get(Value, &TTelorusX::get_JpegQuality); }
+  STDMETHODIMP set_JpegQuality(long Value) override { return Put(kDispJpegQuality, facade_.set_JpegQuality(Value)); }
+  STDMETHODIMP get_AutoQuality(VARIANT_BOOL* Value) override { return Get(Value, &TTelorusX::get_AutoQuality); }
+  STDMETHODIMP set_AutoQuality(VARIANT_BOOL Value) override {
+    return Put(kDispAutoQuality, facade_.set_AutoQuality(Value));
+  }
+
   // IProvideClassInfo2
   STDMETHODIMP GetClassInfo(ITypeInfo** info) override;
   STDMETHODIMP GetGUID(DWORD kind, GUID* guid) override;
@@ -300,7 +318,7 @@ class TelorusXObject final : public ITelorusX2,
 
   LONG refs_ = 1;
   ComPtr<ITypeLib> library_;
-  ComPtr<ITypeInfo> typeInfo_;      // ITelorusX2 as hosts browse it
+  ComPtr<ITypeInfo> typeInfo_;      // ITelorusX3 as hosts browse it
   ComPtr<ITypeInfo> dispatchInfo_;  // its vtable view, which Invoke calls
   HWND parking_ = nullptr;
   std::unique_ptr<platform::win32::Win32Window> window_;

@@ -64,10 +64,12 @@ class Writer {
     auto coclass = Create(kClassName, TKIND_COCLASS, kTelorusXGuid, kClassHelp, kVersionMinor,
                           TYPEFLAG_FCANCREATE | TYPEFLAG_FCONTROL);
     for (const Enumeration& e : Enumerations()) enums_.push_back(WriteEnum(e, kFirstVersionMinor));
-    auto iface2 = Create(kInterface2Name, TKIND_INTERFACE, kITelorusX2Guid, kInterface2Help, kVersionMinor, dual);
-    auto events2 = Create(kEvents2Name, TKIND_DISPATCH, kITelorusXEvents2Guid, kEvents2Help, kVersionMinor,
+    auto iface2 =
+        Create(kInterface2Name, TKIND_INTERFACE, kITelorusX2Guid, kInterface2Help, kSecondVersionMinor, dual);
+    auto events2 = Create(kEvents2Name, TKIND_DISPATCH, kITelorusXEvents2Guid, kEvents2Help, kSecondVersionMinor,
                           TYPEFLAG_FDISPATCHABLE);
-    for (const Enumeration& e : Enumerations2()) enums2_.push_back(WriteEnum(e, kVersionMinor));
+    for (const Enumeration& e : Enumerations2()) enums2_.push_back(WriteEnum(e, kSecondVersionMinor));
+    auto iface3 = Create(kInterface3Name, TKIND_INTERFACE, kITelorusX3Guid, kInterface3Help, kVersionMinor, dual);
 
     WriteInterface(iface, Reference(iface, dispatch_.Get()), InterfaceMembers(), kInterfaceName);
     // ITelorusX2 derives from ITelorusX, and its entries continue that
@@ -77,10 +79,12 @@ class Writer {
     // from slot 7.
     WriteInterface(iface2, Reference(iface2, iface), Interface2Members(), kInterface2Name,
                    7 + static_cast<UINT>(InterfaceMembers().size()));
+    WriteInterface(iface3, Reference(iface3, iface2), Interface3Members(), kInterface3Name,
+                   7 + static_cast<UINT>(InterfaceMembers().size() + Interface2Members().size()));
     WriteEvents(events, Events(), kEventsName);
     WriteEvents(events2, Events2(), kEvents2Name);
     // ITelorusX stays the default interface and ITelorusXEvents the default
-    // source; the 1.1 interfaces are listed after them.
+    // source; the later interfaces are listed after them.
     const struct {
       ComPtr<ICreateTypeInfo>* type;
       INT flags;
@@ -90,6 +94,7 @@ class Writer {
         {&events, IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE, kEventsName},
         {&iface2, 0, kInterface2Name},
         {&events2, IMPLTYPEFLAG_FSOURCE, kEvents2Name},
+        {&iface3, 0, kInterface3Name},
     };
     UINT index = 0;
     for (const auto& i : implemented) {
