@@ -51,7 +51,7 @@ int Fail(const char* what) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int port = 0, encoding = 0, requests = 10;
+  int port = 0, encoding = 0, requests = 10, quietMs = 700;
   bool eightBit = false;
   std::string out;
   for (int i = 1; i < argc; ++i) {
@@ -59,11 +59,12 @@ int main(int argc, char** argv) {
     if (a == "--port" && i + 1 < argc) port = std::atoi(argv[++i]);
     else if (a == "--encoding" && i + 1 < argc) encoding = std::atoi(argv[++i]);
     else if (a == "--requests" && i + 1 < argc) requests = std::atoi(argv[++i]);
+    else if (a == "--quiet" && i + 1 < argc) quietMs = std::atoi(argv[++i]);
     else if (a == "--8bit") eightBit = true;
     else if (a == "-o" && i + 1 < argc) out = argv[++i];
-    else return Fail("usage: rfb-record --port P --encoding N [--8bit] --requests K -o FILE");
+    else return Fail("usage: rfb-record --port P --encoding N [--8bit] --requests K [--quiet MS] -o FILE");
   }
-  if (port <= 0 || out.empty() || requests < 1) return Fail("usage: rfb-record --port P --encoding N [--8bit] --requests K -o FILE");
+  if (port <= 0 || out.empty() || requests < 1) return Fail("usage: rfb-record --port P --encoding N [--8bit] --requests K [--quiet MS] -o FILE");
   int fd = Connect(port);
   if (fd < 0) return Fail("cannot connect");
   char version[12];
@@ -104,7 +105,7 @@ int main(int argc, char** argv) {
     // answer to this request is complete then.
     for (;;) {
       pollfd p{fd, POLLIN, 0};
-      if (poll(&p, 1, recorded.empty() ? 5000 : 700) <= 0) break;
+      if (poll(&p, 1, recorded.empty() ? 5000 : quietMs) <= 0) break;
       ssize_t n = ::recv(fd, buf, sizeof buf, 0);
       if (n <= 0) break;
       recorded.append(buf, static_cast<std::size_t>(n));
