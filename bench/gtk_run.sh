@@ -6,7 +6,9 @@
 #   bench/gtk_run.sh [FRAMES] [RUNS]
 #
 # For Raw, RRE, CoRRE and Hextile it records 10 full-screen updates from
-# x11vnc and replays them until FRAMES updates (default 200) have gone out,
+# x11vnc and replays them until FRAMES updates (default 200) have gone out
+# (lossless Tight and ZRLE: COMPRESSED_FRAMES updates, default 60, recorded
+# and replayed once, since their zlib streams live as long as the connection),
 # to: the headless viewer without its window copy, the GTK viewer one to one
 # in a 1920x1080 window and stretched into 1280x720 (both on an Xvfb of
 # their own), the libvncclient baseline, and TigerVNC's vncviewer drawing
@@ -58,7 +60,7 @@ run_client() { # recording repeat kill-after client...
   fi
   kill "$rp" 2>/dev/null || true
   wait "$rp" 2>/dev/null || true
-  if [ -s "$tf" ]; then awk '{ if ($2 > 0) printf "%.1f\n", $1 * 10 / $2; else print 0 }' "$tf"; else echo 0; fi
+  if [ -s "$tf" ]; then awk '{ if ($2 > 0) printf "%.1f\n", $1 * $3 / $2; else print 0 }' "$tf"; else echo 0; fi
 }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a/b; else print "n/a" }'; }
@@ -72,21 +74,29 @@ paired_ratio() { # "a1 a2 ..." "b1 b2 ..."
 
 printf '%-8s %10s %10s %10s %10s %10s %9s %9s %9s %22s\n' encoding headless gtk gtk-720p baseline tigervnc \
   gtk/head 720p/head gtk/tiger "rects/paints/frames"
-for entry in "raw 0" "rre 2" "corre 4" "hextile 5"; do
+compressed=${COMPRESSED_FRAMES:-60}
+for entry in "raw 0" "rre 2" "corre 4" "hextile 5" "tight 7 once" "zrle 16 once"; do
   set -- $entry
-  name=$1 enc=$2
+  name=$1 enc=$2 once=${3:-}
   rec="$work/$name.rec"
-  "$bin/rfb-record" --port "$port" --encoding "$enc" --requests 10 -o "$rec" 2>/dev/null
-  repeat=$(( (frames + 9) / 10 ))
+  if [ -n "$once" ]; then
+    # A zlib stream lives as long as its connection: recorded updates are
+    # replayed once.
+    want=$compressed repeat=1
+    "$bin/rfb-record" --port "$port" --encoding "$enc" --requests "$want" --quiet 200 -o "$rec" 2>/dev/null
+  else
+    want=$frames repeat=$(( (frames + 9) / 10 ))
+    "$bin/rfb-record" --port "$port" --encoding "$enc" --requests 10 -o "$rec" 2>/dev/null
+  fi
   h=(); g=(); s=(); b=(); t=()
   counts=""
   for _ in $(seq "$runs"); do
-    h+=("$(run_client "$rec" "$repeat" no "$bin/telorus-bench-client" PORT "$frames" --window 1x1)")
-    g+=("$(DISPLAY=$client_display run_client "$rec" "$repeat" no "$bin/telorus-gtk-bench-client" PORT "$frames")")
+    h+=("$(run_client "$rec" "$repeat" no "$bin/telorus-bench-client" PORT "$want" --window 1x1)")
+    g+=("$(DISPLAY=$client_display run_client "$rec" "$repeat" no "$bin/telorus-gtk-bench-client" PORT "$want")")
     counts=$(awk '{ print $3 "/" $4 "/" $5 }' "$work/client.out")
-    s+=("$(DISPLAY=$client_display run_client "$rec" "$repeat" no "$bin/telorus-gtk-bench-client" PORT "$frames" \
+    s+=("$(DISPLAY=$client_display run_client "$rec" "$repeat" no "$bin/telorus-gtk-bench-client" PORT "$want" \
       --window 1280x720 --stretch)")
-    b+=("$(run_client "$rec" "$repeat" no "$bin/baseline-vncclient" PORT "$frames")")
+    b+=("$(run_client "$rec" "$repeat" no "$bin/baseline-vncclient" PORT "$want")")
     if [ "$name" = corre ]; then
       t+=(0)  # TigerVNC's viewer has no CoRRE
     else

@@ -58,6 +58,7 @@ int main(int argc, char** argv) {
   if (data.size() < 16 || data.compare(0, 8, "TLRREC1\n") != 0) return Fail("not a recording");
   std::uint32_t initLength = Be32(data, 8);
   std::string serverInit = data.substr(12, initLength);
+  const std::uint32_t perRepeat = Be32(data, 12 + initLength);
   std::string updates = data.substr(12 + initLength + 4);
 
   int lfd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -92,7 +93,7 @@ int main(int argc, char** argv) {
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (!timeFile.empty())
     if (FILE* f = std::fopen(timeFile.c_str(), "w")) {
-      std::fprintf(f, "%d %.6f\n", sent, seconds);
+      std::fprintf(f, "%d %.6f %u\n", sent, seconds, perRepeat);
       std::fclose(f);
     }
   // Stay until the client has had everything and goes away.

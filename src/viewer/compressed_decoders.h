@@ -40,11 +40,12 @@ class TileRunDecoder {
   enum class Outcome { Done, Short, Bad };
   // Decodes one tile of `width` x `height` from `data`, which holds
   // `length` bytes; `used` tells how many it took. Short: the tile goes on
-  // past `length`. Bad: the data can be no tile (`Error`).
+  // past `length`. Bad: the data can be no tile (`Error`). The pixels go to
+  // `out`, rows `stride` pixels apart (null: into `Pixels`, rows `width`
+  // apart), except a tile of one colour, which only sets `SolidPixel`.
+  // A tile that turns out Short may have written some of its pixels.
   Outcome Tile(const std::uint8_t* data, std::size_t length, int width, int height,
-               bool trle, std::size_t& used);
-  // Where the last tile's pixels are: one colour, or `Pixels` (row stride
-  // `width`).
+               bool trle, std::size_t& used, std::uint32_t* out = nullptr, std::ptrdiff_t stride = 0);
   bool Solid() const { return solid_; }
   std::uint32_t SolidPixel() const { return solidPixel_; }
   const std::uint32_t* Pixels() const { return pixels_.data(); }
@@ -56,8 +57,8 @@ class TileRunDecoder {
   void ForgetPalette() { paletteSize_ = 0; }
 
  private:
-  Outcome Runs(const std::uint8_t* data, std::size_t length, std::size_t at, int count,
-               bool indexed, std::size_t& used);
+  Outcome Runs(const std::uint8_t* data, std::size_t length, std::size_t at, int width, int height,
+               bool indexed, std::size_t& used, std::uint32_t* out, std::ptrdiff_t stride);
   Outcome Bad(const char* error) {
     error_ = error;
     return Outcome::Bad;

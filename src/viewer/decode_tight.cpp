@@ -216,8 +216,13 @@ DecodeResult TightDecoder::Rows(ReceiveBuffer& buffer, FrameBitmap& frame) {
 
 void TightDecoder::DrawRows(FrameBitmap& frame, const std::uint8_t* data, std::uint32_t count) {
   const std::size_t width = rect_.width;
+  platform::Surface& surface = frame.Surface();
+  // Rows that lie wholly on the framebuffer are converted straight into it.
+  const bool across = std::int64_t{rect_.x} + rect_.width <= surface.Width();
   for (std::uint32_t i = 0; i < count; ++i, data += rowBytes_) {
-    std::uint32_t* out = out_.data();
+    const std::int64_t y = std::int64_t{rect_.y} + rowsDone_;
+    const bool direct = across && y < surface.Height();
+    std::uint32_t* out = direct ? surface.Row(static_cast<int>(y)) + rect_.x : out_.data();
     switch (filter_) {
       case Filter::Copy:
         row_.Convert(data, width, out);
@@ -233,8 +238,7 @@ void TightDecoder::DrawRows(FrameBitmap& frame, const std::uint8_t* data, std::u
         GradientRow(data, out);
         break;
     }
-    PutPixels(frame.Surface(), rect_.x, std::int64_t{rect_.y} + rowsDone_, out,
-              static_cast<std::int64_t>(width));
+    if (!direct) PutPixels(surface, rect_.x, y, out, static_cast<std::int64_t>(width));
     ++rowsDone_;
   }
 }

@@ -17,13 +17,23 @@ namespace {
 // of four bytes with a length byte each is 20 KiB).
 constexpr std::size_t kZrleWindow = std::size_t{64} << 10;
 
-void DrawTile(FrameBitmap& frame, const TileRunDecoder& tiles, std::int64_t x, std::int64_t y,
-              int width, int height) {
+// Decodes a tile straight into the framebuffer where it lies wholly on it,
+// otherwise aside and then the part that lies on it.
+TileRunDecoder::Outcome DecodeTile(TileRunDecoder& tiles, FrameBitmap& frame, const std::uint8_t* data,
+                                   std::size_t length, std::int64_t x, std::int64_t y, int width,
+                                   int height, bool trle, std::size_t& used) {
+  platform::Surface& surface = frame.Surface();
+  const bool inside = x + width <= surface.Width() && y + height <= surface.Height();
+  std::uint32_t* out = inside ? surface.Row(static_cast<int>(y)) + x : nullptr;
+  const std::ptrdiff_t stride = surface.Stride() / 4;
+  const auto outcome = tiles.Tile(data, length, width, height, trle, used, out, stride);
+  if (outcome != TileRunDecoder::Outcome::Done) return outcome;
   if (tiles.Solid()) {
-    frame.Surface().FillRect({x, y, x + width, y + height}, platform::MemoryToColour(tiles.SolidPixel()));
-  } else {
-    PutBlock(frame.Surface(), x, y, width, height, tiles.Pixels(), static_cast<std::size_t>(width));
+    surface.FillRect({x, y, x + width, y + height}, platform::MemoryToColour(tiles.SolidPixel()));
+  } else if (!inside) {
+    PutBlock(surface, x, y, width, height, tiles.Pixels(), static_cast<std::size_t>(width));
   }
+  return outcome;
 }
 
 }  // namespace
@@ -31,8 +41,13 @@ void DrawTile(FrameBitmap& frame, const TileRunDecoder& tiles, std::int64_t x, s
 // ---- Tiles ----
 
 TileRunDecoder::Outcome TileRunDecoder::Tile(const std::uint8_t* data, std::size_t length,
-                                             int width, int height, bool trle, std::size_t& used) {
+                                             int width, int height, bool trle, std::size_t& used,
+                                             std::uint32_t* out, std::ptrdiff_t stride) {
   if (length < 1) return Outcome::Short;
+  if (out == nullptr) {
+    out = pixels_.data();
+    stride = width;
+  }
   const std::uint8_t subencoding = data[0];
   const auto px = static_cast<std::size_t>(PixelBytes());
   const int count = width * height;
@@ -53,7 +68,11 @@ TileRunDecoder::Outcome TileRunDecoder::Tile(const std::uint8_t* data, std::size
   if (subencoding == 0) {  // raw
     const std::size_t bytes = static_cast<std::size_t>(count) * px;
     if (length - at < bytes) return Outcome::Short;
-    row_.Convert(data + at, static_cast<std::size_t>(count), pixels_.data());
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * px;
+    for (int y = 0; y < height; ++y) {
+      row_.Convert(data + at + rowBytes * static_cast<std::size_t>(y), static_cast<std::size_t>(width),
+                   out + stride * y);
+    }
     used = at + bytes;
     return Outcome::Done;
   }
@@ -77,35 +96,38 @@ TileRunDecoder::Outcome TileRunDecoder::Tile(const std::uint8_t* data, std::size
     if (length - at < rowBytes * height) return Outcome::Short;
     const std::uint8_t* packed = data + at;
     const unsigned mask = (1u << bits) - 1;
-    std::uint32_t* out = pixels_.data();
     for (int y = 0; y < height; ++y, packed += rowBytes) {
+      std::uint32_t* row = out + stride * y;
       for (int x = 0; x < width; ++x) {
         const int bit = x * bits;
         const unsigned index = (packed[bit >> 3] >> (8 - bits - (bit & 7))) & mask;
-        *out++ = palette_[index];
+        row[x] = palette_[index];
       }
     }
     used = at + rowBytes * height;
     return Outcome::Done;
   }
-  if (subencoding == 128) return Runs(data, length, at, count, false, used);
+  if (subencoding == 128) return Runs(data, length, at, width, height, false, used, out, stride);
   if (subencoding == 129) {
     if (!trle) return Bad("ZRLE tile of unused sub-encoding 129");
     if (paletteSize_ < 1) return Bad("TRLE tile reuses a palette it does not have");
-    return Runs(data, length, at, count, true, used);
+    return Runs(data, length, at, width, height, true, used, out, stride);
   }
   if (subencoding >= 130) {
     if (!readPalette(subencoding - 128)) return Outcome::Short;
-    return Runs(data, length, at, count, true, used);
+    return Runs(data, length, at, width, height, true, used, out, stride);
   }
   return Bad(trle ? "TRLE tile of an unused sub-encoding" : "ZRLE tile of an unused sub-encoding");
 }
 
 TileRunDecoder::Outcome TileRunDecoder::Runs(const std::uint8_t* data, std::size_t length,
-                                             std::size_t at, int count, bool indexed,
-                                             std::size_t& used) {
+                                             std::size_t at, int width, int height, bool indexed,
+                                             std::size_t& used, std::uint32_t* out, std::ptrdiff_t stride) {
   const auto px = static_cast<std::size_t>(PixelBytes());
-  std::uint32_t* out = pixels_.data();
+  const int count = width * height;
+  // Runs go on from the end of one row to the start of the next.
+  std::uint32_t* row = out;
+  int column = 0;
   int done = 0;
   while (done < count) {
     std::uint32_t pixel;
@@ -130,8 +152,23 @@ TileRunDecoder::Outcome TileRunDecoder::Runs(const std::uint8_t* data, std::size
         if (part != 255) break;
       }
     }
-    std::fill(out + done, out + done + run, pixel);
     done += run;
+    if (column + run < width) {  // most runs stay within their row
+      std::uint32_t* at0 = row + column;
+      for (int i = 0; i < run; ++i) at0[i] = pixel;
+      column += run;
+      continue;
+    }
+    while (run > 0) {
+      const int n = std::min(run, width - column);
+      std::fill(row + column, row + column + n, pixel);
+      column += n;
+      run -= n;
+      if (column == width) {
+        column = 0;
+        row += stride;
+      }
+    }
   }
   used = at;
   return Outcome::Done;
@@ -172,7 +209,8 @@ DecodeResult ZrleDecoder::Step(ReceiveBuffer& buffer, FrameBitmap& frame,
     const int width = static_cast<int>(std::min<std::int64_t>(64, right - tileX_));
     const int height = static_cast<int>(std::min<std::int64_t>(64, bottom - tileY_));
     std::size_t used = 0;
-    const auto outcome = tiles_.Tile(window_.Data(), window_.Available(), width, height, false, used);
+    const auto outcome = DecodeTile(tiles_, frame, window_.Data(), window_.Available(), tileX_, tileY_,
+                                    width, height, false, used);
     if (outcome == TileRunDecoder::Outcome::Bad) return Fail(tiles_.Error());
     if (outcome == TileRunDecoder::Outcome::Short) {
       if (window_.Available() == window_.Capacity()) return Fail("ZRLE tile larger than a tile can be");
@@ -180,7 +218,6 @@ DecodeResult ZrleDecoder::Step(ReceiveBuffer& buffer, FrameBitmap& frame,
       if (last == InflatedWindow::Pull::Progress) continue;
       break;
     }
-    DrawTile(frame, tiles_, tileX_, tileY_, width, height);
     drew = true;
     window_.Consume(used);
     tileX_ += 64;
@@ -222,12 +259,12 @@ DecodeResult TrleDecoder::Step(ReceiveBuffer& buffer, FrameBitmap& frame,
     const int height = static_cast<int>(std::min<std::int64_t>(16, bottom - tileY_));
     const std::size_t unread = buffer.Unread();
     std::size_t used = 0;
-    const auto outcome = tiles_.Tile(buffer.PeekView(unread), unread, width, height, true, used);
+    const auto outcome =
+        DecodeTile(tiles_, frame, buffer.PeekView(unread), unread, tileX_, tileY_, width, height, true, used);
     if (outcome == TileRunDecoder::Outcome::Bad) return Fail(tiles_.Error());
     if (outcome == TileRunDecoder::Outcome::Short) {
       return drew ? DecodeResult::PieceDone : DecodeResult::NeedMore;
     }
-    DrawTile(frame, tiles_, tileX_, tileY_, width, height);
     drew = true;
     buffer.Discard(used);
     tileX_ += 16;

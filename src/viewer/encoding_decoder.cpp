@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "viewer/big_endian.h"
 #include "viewer/pixel_format.h"
 
 namespace telorus::viewer {
@@ -50,17 +51,24 @@ void CompactPixelRow::Convert(const std::uint8_t* source, std::size_t count, std
     case CompactPixel::Kind::Full:
       pixels_->ConvertRawRow(source, count, dest);
       return;
-    case CompactPixel::Kind::Rgb:
-      for (std::size_t i = 0; i < count; ++i, source += 3) {
+    case CompactPixel::Kind::Rgb: {
+      // Four bytes are loaded for each pixel but the last (the fourth is the
+      // next pixel's), so no byte past the row is read.
+      std::size_t i = 0;
+      for (; i + 1 < count; ++i, source += 3) dest[i] = __builtin_bswap32(ReadU32LE(source)) >> 8;
+      for (; i < count; ++i, source += 3) {
         dest[i] = (std::uint32_t{source[0]} << 16) | (std::uint32_t{source[1]} << 8) | source[2];
       }
       return;
+    }
     case CompactPixel::Kind::Low3:
     case CompactPixel::Kind::High3:
       break;
   }
   if (direct_) {
-    for (std::size_t i = 0; i < count; ++i, source += 3) {
+    std::size_t i = 0;
+    for (; i + 1 < count; ++i, source += 3) dest[i] = ReadU32LE(source) & 0x00FFFFFFu;
+    for (; i < count; ++i, source += 3) {
       dest[i] = source[0] | (std::uint32_t{source[1]} << 8) | (std::uint32_t{source[2]} << 16);
     }
     return;
