@@ -14,7 +14,8 @@
 # pictures (a new one every 0.4 s), then a terminal scrolling text as fast
 # as it can, then a still picture. Measured per viewer, on the server's
 # side (Xvnc's own count for the connection, printed when it closes):
-# updates per second over the scene, bytes per update, and at the end the
+# updates per second over the scene, bytes per update, the link's use in
+# Mbit/s, and at the end the
 # picture's error against the server's screen (PSNR of the viewer's display
 # against xwd of the server; 99 dB when equal).
 set -euo pipefail
@@ -74,7 +75,7 @@ scene() {
   kill "$term" 2>/dev/null || true
   wait "$term" 2>/dev/null || true
   DISPLAY=:$server display -window root "$work/photo3.png" || true
-  sleep 4
+  sleep "${STILL_SECONDS:-4}"
 }
 
 run_viewer() { # name command...
@@ -88,8 +89,12 @@ run_viewer() { # name command...
   start=$(date +%s.%N)
   scene
   end=$(date +%s.%N)
+  # The pointer leaves the viewer's window: its sprite is not the picture.
+  DISPLAY=:$viewers xdotool mousemove 2099 1299 || true
+  sleep 0.3
   DISPLAY=:$server xwd -root -silent >"$work/server.xwd"
   DISPLAY=:$viewers xwd -root -silent >"$work/viewer.xwd"
+  if [ -n "${LINK_KEEP:-}" ]; then cp "$work/viewer.xwd" "$LINK_KEEP/$name-viewer.xwd"; cp "$work/server.xwd" "$LINK_KEEP/$name-server.xwd"; fi
   kill "$vp" 2>/dev/null || true
   for _ in $(seq 30); do kill -0 "$vp" 2>/dev/null || break; sleep 0.1; done
   kill -KILL "$vp" 2>/dev/null || true
@@ -106,10 +111,15 @@ run_viewer() { # name command...
   psnr=$("$bin/bench/picture-error" "$work/server.xwd" "$work/viewer.xwd" | awk '{ print $1 }')
   set -- $figures
   awk -v name="$name" -v u="$1" -v b="$2" -v s="$start" -v e="$end" -v p="$psnr" 'BEGIN {
-    d = e - s; printf "%-16s %10.1f %14.0f %10s\n", name, (d > 0 ? u / d : 0), (u > 0 ? b / u : 0), p }'
+    d = e - s; printf "%-16s %10.1f %14.0f %10.1f %10s\n", name, (d > 0 ? u / d : 0), (u > 0 ? b / u : 0),
+                      (d > 0 ? b * 8 / d / 1e6 : 0), p }'
 }
 
-printf '%-16s %10s %14s %10s\n' viewer updates/s bytes/update PSNR-dB
-run_viewer telorus-viewer "$bin/apps/telorus-viewer/telorus-viewer" "127.0.0.1:$port"
-run_viewer tigervnc xtigervncviewer "127.0.0.1::$port"
-run_viewer gvncviewer gvncviewer "127.0.0.1:$server"
+printf '%-16s %10s %14s %10s %10s\n' viewer updates/s bytes/update Mbit/s PSNR-dB
+for v in ${VIEWERS:-telorus tigervnc gvnc}; do
+  case $v in
+    telorus) run_viewer telorus-viewer "$bin/apps/telorus-viewer/telorus-viewer" "127.0.0.1:$port" ${TELORUS_ARGS:-} ;;
+    tigervnc) run_viewer tigervnc xtigervncviewer "127.0.0.1::$port" ;;
+    gvnc) run_viewer gvncviewer gvncviewer "127.0.0.1:$server" ;;
+  esac
+done

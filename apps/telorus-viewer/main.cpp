@@ -229,9 +229,10 @@ ViewerApp::ViewerApp(const Options& options) : options_(options) {
   // on while bytes keep coming, and GTK would get no turn to paint.
   viewer_.Socket().SetComponentOptions(viewer_.Socket().ComponentOptions() |
                                        socket::OptionBit(socket::wsoNoReceiveLoop));
-  // Updates are asked for at every tick of the update timer, which these
-  // setters start.
+  // Updates are asked for as soon as the last one is shown, and at the
+  // timer's ticks while none is outstanding.
   viewer_.SetFrameUpdateDelay(20);
+  viewer_.SetPacedRequests(true);
   viewer_.SetRequestFreames(true);
   viewer_.SetTransferWheel(!options_.viewOnly);
   if (options_.viewOnly) {

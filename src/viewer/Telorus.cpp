@@ -240,6 +240,9 @@ void TQuarneTelorus::ClearSession() {
   FSession->Reset();
   // A new connection is a new link: its quality is measured afresh.
   FLinkMeter.Reset();
+  FRequestOutstanding = false;
+  FLossyShown = false;
+  FLosslessRefresh = false;
   FSession->SetEncodings(EncodingList(FCodec, FAllowOtherEncodings, FCompressLevel, QualityInUse()));
   SessionCloseDisplay();
 }
@@ -270,7 +273,22 @@ void TQuarneTelorus::SessionUpdateComplete() {
   if (FAutoQuality) {
     const int before = FLinkMeter.Quality();
     FLinkMeter.Sample(FSession->LastUpdateBytes(), FSession->LastUpdateSeconds());
-    if (FLinkMeter.Quality() != before) SendEncodings(FCodec);
+    const bool changed = FSession->LastUpdateBytes() > 4;  // more than an empty update
+    if (FLosslessRefresh) {
+      FLosslessRefresh = false;
+      FLossyShown = false;
+      SendEncodings(FCodec);
+    } else if (FLinkMeter.Quality() != before) {
+      SendEncodings(FCodec);
+    }
+    if (changed) {
+      FLastChange = std::chrono::steady_clock::now();
+      if (QualityInUse() >= 0 && !FLosslessRefresh) FLossyShown = true;
+    }
+  }
+  if (FPacedRequests) {
+    FRequestOutstanding = false;
+    if (FRequestFreames && IsSessionRunning()) UpdateTick(this);
   }
   if (auto h = OnUpdateComplete) h(this);
 }
@@ -306,7 +324,25 @@ void TQuarneTelorus::UpdateRequest() { FSession->UpdateRequest(); }
 
 void TQuarneTelorus::UpdateTick(TObject*) {
   if (!IsSessionRunning() || !FRequestFreames) return;
-  UpdateRequest();
+  const auto now = std::chrono::steady_clock::now();
+  // A picture shown in JPEG that has stood still for a second is asked for
+  // again, whole and lossless; JPEG comes back once it has arrived.
+  if (FAutoQuality && FLossyShown && !FLosslessRefresh && QualityInUse() >= 0 &&
+      now - FLastChange > std::chrono::seconds(1)) {
+    FLosslessRefresh = true;
+    FSession->SetEncodings(EncodingList(FCodec, FAllowOtherEncodings, FCompressLevel, -1));
+    FSession->AnnounceEncodings();
+    FSession->UpdateRequest(true);
+    FRequestOutstanding = true;
+    FRequestSent = now;
+  }
+  // Paced: a request goes out only when the last one has been answered (or
+  // has waited a second, in case an answer never came).
+  if (!FPacedRequests || !FRequestOutstanding || now - FRequestSent > std::chrono::seconds(1)) {
+    UpdateRequest();
+    FRequestOutstanding = true;
+    FRequestSent = now;
+  }
   CheckLocalClipboard();
 }
 

@@ -13,6 +13,7 @@
 // events with fixed texts; it throws nothing of its own.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -180,10 +181,21 @@ class TQuarneTelorus : public TComponent, private RfbSessionHandler {
   std::int32_t JpegQuality() const { return FJpegQuality; }
   void SetJpegQuality(std::int32_t v);
   // Chooses the JPEG quality from the measured throughput of the link:
-  // lossless on a fast link, lower qualities as it gets slower. Overrides
-  // JpegQuality while on. Off by default.
+  // lossless on a fast link, lower qualities as it gets slower; a picture
+  // shown in JPEG that then stands still for a second is asked for again,
+  // whole and lossless. Overrides JpegQuality while on. Off by default.
   bool AutoQuality() const { return FAutoQuality; }
   void SetAutoQuality(bool v);
+  // With RequestFreames: a request only when the last one is answered, and
+  // the next one as soon as it is, instead of one at every tick. The update
+  // rate then follows the link, and the server never queues updates the
+  // link cannot carry (which would show the picture seconds late). Off by
+  // default.
+  bool PacedRequests() const { return FPacedRequests; }
+  void SetPacedRequests(bool v) {
+    FPacedRequests = v;
+    FRequestOutstanding = false;
+  }
   // The quality in force: JpegQuality, or what AutoQuality chose.
   std::int32_t QualityInUse() const;
 
@@ -362,6 +374,12 @@ class TQuarneTelorus : public TComponent, private RfbSessionHandler {
   std::int32_t FJpegQuality = -1;
   bool FAutoQuality = false;
   LinkMeter FLinkMeter;
+  bool FPacedRequests = false;
+  bool FRequestOutstanding = false;
+  bool FLossyShown = false;      // AutoQuality: JPEG shown since the last lossless picture
+  bool FLosslessRefresh = false;  // AutoQuality: the whole screen is being fetched lossless
+  std::chrono::steady_clock::time_point FLastChange{};
+  std::chrono::steady_clock::time_point FRequestSent{};
   bool FTransferKeys = true;
   bool FTransferLocalClipboard = true;
   bool FTransferMouse = true;

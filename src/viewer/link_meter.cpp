@@ -14,10 +14,10 @@ struct Step {
   int quality;
 };
 constexpr Step kSteps[] = {
-    {60e6, -1}, {25e6, 8}, {10e6, 7}, {4e6, 6}, {1.5e6, 4}, {0, 2},
+    {150e6, -1}, {16e6, 8}, {8e6, 7}, {3e6, 6}, {1e6, 4}, {0, 2},
 };
 
-constexpr double kCeiling = 200e6;
+constexpr double kCeiling = 400e6;
 
 int QualityFor(double rate) {
   for (const Step& step : kSteps) {

@@ -716,9 +716,9 @@ void RfbSession::AnnounceEncodings() {
   if (CanSend()) writer_.SetEncodings(encodings_);
 }
 
-void RfbSession::UpdateRequest() {
+void RfbSession::UpdateRequest(bool whole) {
   if (!CanSend()) return;
-  const bool incremental = updateRequestCount_ != 0;
+  const bool incremental = updateRequestCount_ != 0 && !whole;
   ++updateRequestCount_;
   writer_.FramebufferUpdateRequest(incremental, 0, 0, static_cast<std::uint16_t>(frameWidth_),
                                    static_cast<std::uint16_t>(frameHeight_));

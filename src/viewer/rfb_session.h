@@ -148,7 +148,8 @@ class RfbSession {
 
   // ---- Outgoing messages of a running session ----
   void AnnounceEncodings();
-  void UpdateRequest();
+  // Incremental after the first; `whole` asks for the whole screen again.
+  void UpdateRequest(bool whole = false);
   void KeyEvent(bool down, std::uint32_t keysym);
   void PointerEvent(std::uint8_t mask, std::uint16_t x, std::uint16_t y);
   void ClientCutText(const std::string& text);

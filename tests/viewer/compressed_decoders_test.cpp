@@ -310,12 +310,12 @@ TEST(LinkMeter, QualityFollowsTheLinkWithHysteresis) {
   for (int i = 0; i < 20; ++i) meter.Sample(150'000, 0.1);  // 12 Mbit/s
   EXPECT_EQ(meter.Quality(), 7);
   EXPECT_NEAR(meter.BitsPerSecond(), 12e6, 1e6);
-  for (int i = 0; i < 20; ++i) meter.Sample(100'000, 1.0);  // 0.8 Mbit/s
+  for (int i = 0; i < 20; ++i) meter.Sample(100'000, 1.5);  // 0.53 Mbit/s
   EXPECT_EQ(meter.Quality(), 2);
-  // Just above the 1.5 Mbit/s step: not enough to climb.
-  for (int i = 0; i < 20; ++i) meter.Sample(100'000, 0.5);  // 1.6 Mbit/s
+  // Just above the 1 Mbit/s step: not enough to climb.
+  for (int i = 0; i < 20; ++i) meter.Sample(131'250, 1.0);  // 1.05 Mbit/s
   EXPECT_EQ(meter.Quality(), 2);
-  for (int i = 0; i < 30; ++i) meter.Sample(1'000'000, 0.05);  // 160 Mbit/s
+  for (int i = 0; i < 30; ++i) meter.Sample(1'000'000, 0.02);  // 400 Mbit/s
   EXPECT_EQ(meter.Quality(), -1);
   meter.Reset();
   EXPECT_EQ(meter.BitsPerSecond(), 0);

@@ -462,6 +462,27 @@ TEST_P(SessionTest, TimerSendsUpdateRequestsAndTheLocalClipboard) {
   EXPECT_EQ(server.Received().size(), before);
 }
 
+// Paced requests: one request waits for its answer however often the timer
+// ticks, and the next goes out as soon as the answer is in.
+TEST_P(SessionTest, PacedRequestsWaitForTheirAnswer) {
+  if (GetParam() != Chunking::Whole) GTEST_SKIP() << "the timer does not depend on how bytes arrive";
+  NoAuthHandshake(rfb::TrueColour32(), 30, 20);
+  server.Expect(10).Pause(500ms).Send(rfb::UpdateHeader(0)).Expect(10);
+  Go();
+  ASSERT_TRUE(WaitEvent("Connected"));
+  viewer.SetFrameUpdateDelay(10);
+  viewer.SetPacedRequests(true);
+  viewer.SetRequestFreames(true);
+  // Ticks pass while the first request waits: still one request.
+  ASSERT_TRUE(RunUntil([&] { return server.Received().size() >= 21 + 10; }));
+  RunUntil([] { return false; }, 120ms);
+  EXPECT_EQ(server.Received().size(), 21u + 10u);
+  // The answer brings the next request at once.
+  ASSERT_TRUE(RunUntil([&] { return server.WaitDone(0ms); }));
+  EXPECT_EQ(server.Failure(), "");
+  EXPECT_EQ(server.Received().substr(21), rfb::UpdateRequest(false, 30, 20) + rfb::UpdateRequest(true, 30, 20));
+}
+
 TEST_P(SessionTest, DisconnectClearsTheSession) {
   NoAuthHandshake(rfb::TrueColour32(), 30, 20);
   Go();
