@@ -202,16 +202,8 @@ DecodeResult TightDecoder::Rows(ReceiveBuffer& buffer, FrameBitmap& frame) {
     progress = true;
   }
   if (stage_ == 3 && window_.DrainBlock(buffer, last)) return DecodeResult::Finished;
-  switch (last) {
-    case InflatedWindow::Pull::Failed:
-      return Fail(window_.Error());
-    case InflatedWindow::Pull::Exhausted:
-      return Fail(stage_ == 2 ? "Tight rectangle data ends before its pixels"
-                              : "Tight rectangle data could not be used");
-    default:
-      return progress || window_.InputLeft() != inputAtStart ? DecodeResult::PieceDone
-                                                             : DecodeResult::NeedMore;
-  }
+  return InflateStepEnd(window_, last, stage_ == 2, "Tight rectangle data ends before its pixels",
+                        "Tight rectangle data could not be used", progress || window_.InputLeft() != inputAtStart);
 }
 
 void TightDecoder::DrawRows(FrameBitmap& frame, const std::uint8_t* data, std::uint32_t count) {

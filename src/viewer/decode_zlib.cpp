@@ -50,16 +50,8 @@ DecodeResult ZlibDecoder::Step(ReceiveBuffer& buffer, FrameBitmap& frame,
     progress = true;
   }
   if (stage_ == 2 && window_.DrainBlock(buffer, last)) return DecodeResult::Finished;
-  switch (last) {
-    case InflatedWindow::Pull::Failed:
-      return Fail(window_.Error());
-    case InflatedWindow::Pull::Exhausted:
-      return Fail(stage_ == 1 ? "Zlib rectangle data ends before its pixels"
-                              : "Zlib rectangle data could not be used");
-    default:
-      return progress || window_.InputLeft() != inputAtStart ? DecodeResult::PieceDone
-                                                             : DecodeResult::NeedMore;
-  }
+  return InflateStepEnd(window_, last, stage_ == 1, "Zlib rectangle data ends before its pixels",
+                        "Zlib rectangle data could not be used", progress || window_.InputLeft() != inputAtStart);
 }
 
 }  // namespace telorus::viewer

@@ -227,16 +227,8 @@ DecodeResult ZrleDecoder::Step(ReceiveBuffer& buffer, FrameBitmap& frame,
     }
   }
   if (stage_ == 2 && window_.DrainBlock(buffer, last)) return DecodeResult::Finished;
-  switch (last) {
-    case InflatedWindow::Pull::Failed:
-      return Fail(window_.Error());
-    case InflatedWindow::Pull::Exhausted:
-      return Fail(stage_ == 1 ? "ZRLE rectangle data ends inside a tile"
-                              : "ZRLE rectangle data could not be used");
-    default:
-      return drew || window_.InputLeft() != inputAtStart ? DecodeResult::PieceDone
-                                                         : DecodeResult::NeedMore;
-  }
+  return InflateStepEnd(window_, last, stage_ == 1, "ZRLE rectangle data ends inside a tile",
+                        "ZRLE rectangle data could not be used", drew || window_.InputLeft() != inputAtStart);
 }
 
 // ---- TRLE ----

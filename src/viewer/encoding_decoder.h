@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "viewer/decoders.h"
+#include "viewer/inflater.h"
 
 namespace telorus::viewer {
 
@@ -35,6 +36,20 @@ class EncodingDecoder {
   DecodeResult Fail(std::string text) {
     failure_ = std::move(text);
     return DecodeResult::Failed;
+  }
+  // How a step of an inflating decoder ends when its rectangle is not done:
+  // `last` is the window's last pull; a block that ran out fails with
+  // `endsEarly` inside the pixels (`inPixels`), else with `unusable`.
+  DecodeResult InflateStepEnd(const InflatedWindow& window, InflatedWindow::Pull last, bool inPixels,
+                              const char* endsEarly, const char* unusable, bool progress) {
+    switch (last) {
+      case InflatedWindow::Pull::Failed:
+        return Fail(window.Error());
+      case InflatedWindow::Pull::Exhausted:
+        return Fail(inPixels ? endsEarly : unusable);
+      default:
+        return progress ? DecodeResult::PieceDone : DecodeResult::NeedMore;
+    }
   }
   std::string failure_;
 };
