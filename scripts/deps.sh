@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # build and unit tests
-  cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
+  cmake ninja-build g++ clang clang-format-14 libclang-rt-14-dev pkg-config
   # line and branch coverage (scripts/coverage.sh)
   gcovr
   libgtest-dev googletest netbase util-linux libpng-dev python3
@@ -21,6 +21,10 @@ packages=(
   libgnutls28-dev gnutls-bin zlib1g-dev libturbojpeg0-dev
   # the benchmark's baseline client
   libvncserver-dev
+  # installing and packaging: the outside consumer's build, the Debian
+  # packages (dpkg-shlibdeps, lintian) and the fresh Debian root they are
+  # installed into
+  make dpkg-dev fakeroot lintian debootstrap
   # the Windows build and its tests under Wine
   g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev wine wine64 fonts-wine
 )

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Runs every fuzz target over its corpus and then for a bounded time (clang,
-# ASan + UBSan), then builds every test under both Linux presets
-# (RelWithDebInfo, and ASan + UBSan) and runs the suites, then cross-builds
-# the Windows preset and runs its suites under Wine. FUZZ_SECONDS sets the
-# time per fuzz target (default 45). Tests talk to loopback only; they run in a private mount
-# namespace whose resolver points at 127.0.0.1, so a lookup of an unknown
-# name fails here at once instead of asking a DNS server off this machine.
+# Checks the sources' format, runs every fuzz target over its corpus and
+# then for a bounded time (clang, ASan + UBSan), then builds every test under
+# both Linux presets (RelWithDebInfo, and ASan + UBSan) and runs the suites,
+# then cross-builds the Windows preset and runs its suites under Wine, then
+# installs and packages (scripts/package-tests.sh). FUZZ_SECONDS sets the
+# time per fuzz target (default 45). Tests talk to loopback only; they run in
+# a private mount namespace whose resolver points at 127.0.0.1, so a lookup
+# of an unknown name fails here at once instead of asking a DNS server off
+# this machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,6 +15,13 @@ scripts/deps.sh
 
 jobs=$(nproc)
 status=0
+
+# The sources keep the format of .clang-format.
+echo "=== clang-format"
+if ! git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format-14 --dry-run --Werror; then
+  echo "clang-format: the files above differ from .clang-format (clang-format-14 -i FILE fixes them)"
+  status=1
+fi
 
 # Every fuzz target over its corpus, then fuzzing from it for FUZZ_SECONDS
 # per target (default 45: four targets add about 3 minutes to CI).
@@ -32,5 +41,11 @@ echo "=== preset windows"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
 JOBS=$jobs scripts/confined.sh scripts/windows-tests.sh || status=1
+
+# Installing, the outside consumer, the Debian packages in a fresh root and
+# the Windows bundle (this step reaches Debian's mirror for the fresh root).
+echo "=== install and packages"
+cmake --build --preset windows --target windows_bundle
+scripts/package-tests.sh || status=1
 
 exit $status

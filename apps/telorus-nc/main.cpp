@@ -20,6 +20,7 @@
 #include "platform/message_loop.h"
 #include "platform/net.h"
 #include "socket/USocket.h"
+#include "telorus_version.h"
 
 namespace {
 
@@ -49,7 +50,8 @@ int Usage() {
                "  --line-end HEX        the line end marker in hex (default 0d0a)\n"
                "  --echo                in line mode, echo received bytes to the peer\n"
                "  --edit                in line mode, apply backspace and tab editing\n"
-               "PORT 0 with --listen picks a free port; the port is printed on stderr.\n");
+               "PORT 0 with --listen picks a free port; the port is printed on stderr.\n"
+               "telorus-nc --version prints the version.\n");
   return 2;
 }
 
@@ -438,6 +440,10 @@ int Tool::Run() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("telorus-nc %s\n", TELORUS_VERSION);
+    return 0;
+  }
   Options options;
   if (!Parse(argc, argv, &options)) return Usage();
   Tool tool(options);

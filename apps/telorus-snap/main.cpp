@@ -7,12 +7,14 @@
 // PORT is the TCP port (default 5900).
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <string>
 
 #include "platform/headless/headless_window.h"
 #include "platform/message_loop.h"
 #include "common/session_options.h"
 #include "png_writer.h"
+#include "telorus_version.h"
 #include "viewer/Telorus.h"
 
 namespace {
@@ -28,7 +30,8 @@ int Usage(const char* problem) {
                "  --8bit               asks for the 8-bit pixel format\n"
                "  --updates N          the updates to wait for (default 1)\n"
                "  --timeout S          seconds to wait for them (default 30)\n"
-               "  --accept-certificate goes on with a certificate that does not verify\n",
+               "  --accept-certificate goes on with a certificate that does not verify\n"
+               "  --version            prints the version\n",
                apps::kSessionOptionsUsage);
   return 2;
 }
@@ -59,6 +62,9 @@ int main(int argc, char** argv) {
     std::string problem;
     if (const int taken = apps::TakeSessionOption(argc, argv, i, session, problem); taken != 0) {
       if (taken < 0) return Usage(problem.c_str());
+    } else if (a == "--version") {
+      std::printf("telorus-snap %s\n", TELORUS_VERSION);
+      return 0;
     } else if (a == "--accept-certificate") {
       acceptCertificate = true;
     } else if (a == "--8bit") {
@@ -139,7 +145,14 @@ int main(int argc, char** argv) {
     requested = true;
   };
 
-  viewer.Connect();
+  try {
+    viewer.Connect();
+  } catch (const std::exception& e) {
+    // The socket refuses before any connection exists (no socket library,
+    // an unknown protocol or port name).
+    std::fprintf(stderr, "telorus-snap: %s\n", e.what());
+    return 1;
+  }
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
   while (!finished && std::chrono::steady_clock::now() < deadline) {
     platform::RunUntil([&] { return finished || requested; }, std::chrono::milliseconds(100));

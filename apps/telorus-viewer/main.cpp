@@ -15,8 +15,10 @@
 // printed on standard error.
 #include <gtk/gtk.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <memory>
 #include <string>
 
@@ -24,6 +26,7 @@
 #include "common/session_options.h"
 #include "platform/gtk/gtk_viewer.h"
 #include "viewer/Telorus.h"
+#include "telorus_version.h"
 
 namespace {
 
@@ -33,10 +36,11 @@ namespace pg = telorus::platform::gtk;
 
 std::string UsageText() {
   return std::string(
-             "usage: telorus-viewer HOST[:PORT] [options]\n"
+             "usage: telorus-viewer [HOST[:PORT]] [options]\n"
              "\n"
              "Shows the desktop of an RFB (VNC) server and sends it keys, mouse, wheel and\n"
-             "clipboard text. PORT is the TCP port (default 5900).\n"
+             "clipboard text. PORT is the TCP port (default 5900). Without a server, a\n"
+             "dialog asks for one.\n"
              "\n"
              "options:\n") +
          apps::kSessionOptionsUsage +
@@ -47,6 +51,7 @@ std::string UsageText() {
          "  --8bit               ask for 8-bit colour (less data on slow links)\n"
          "  --view-only          send no keys, mouse, wheel or clipboard to the server\n"
          "  --help               this text\n"
+         "  --version            the version\n"
          "\n"
          "A password, or a user name and password for Plain, that the server wants and\n"
          "that is not given is asked for in a dialog. A certificate that does not verify\n"
@@ -75,7 +80,28 @@ int Usage(const std::string& problem) {
   return 2;
 }
 
-// 0 parsed, 1 --help, 2 a problem (printed).
+// HOST[:PORT] into o; false with the problem when it does not parse.
+bool ParseTarget(const std::string& target, Options* o, std::string& problem) {
+  o->host = target;
+  o->port = 5900;
+  if (auto colon = target.rfind(':'); colon != std::string::npos) {
+    o->host = target.substr(0, colon);
+    char* end = nullptr;
+    const std::string port = target.substr(colon + 1);
+    o->port = std::strtol(port.c_str(), &end, 10);
+    if (port.empty() || *end || o->port < 1 || o->port > 65535) {
+      problem = "the port must be 1 to 65535";
+      return false;
+    }
+  }
+  if (o->host.empty()) {
+    problem = "no host given";
+    return false;
+  }
+  return true;
+}
+
+// 0 parsed, 1 --help or --version (answered), 2 a problem (printed).
 int ParseArguments(int argc, char** argv, Options* o) {
   std::string target, problem;
   // On screen the JPEG quality follows the link unless it is given.
@@ -84,6 +110,9 @@ int ParseArguments(int argc, char** argv, Options* o) {
     const std::string a = argv[i];
     if (a == "--help" || a == "-h") {
       std::fputs(UsageText().c_str(), stdout);
+      return 1;
+    } else if (a == "--version") {
+      std::printf("telorus-viewer %s\n", TELORUS_VERSION);
       return 1;
     } else if (const int taken = apps::TakeSessionOption(argc, argv, i, o->session, problem); taken != 0) {
       if (taken < 0) return Usage(problem);
@@ -107,17 +136,40 @@ int ParseArguments(int argc, char** argv, Options* o) {
       return Usage("only one server may be given");
     }
   }
-  if (target.empty()) return Usage("no server given");
-  o->host = target;
-  if (auto colon = target.rfind(':'); colon != std::string::npos) {
-    o->host = target.substr(0, colon);
-    char* end = nullptr;
-    const std::string port = target.substr(colon + 1);
-    o->port = std::strtol(port.c_str(), &end, 10);
-    if (port.empty() || *end || o->port < 1 || o->port > 65535) return Usage("the port must be 1 to 65535");
-  }
-  if (o->host.empty()) return Usage("no host given");
+  // Without a server (started from the desktop's menu) a dialog asks for one.
+  if (target.empty()) return 0;
+  if (!ParseTarget(target, o, problem)) return Usage(problem);
   return 0;
+}
+
+// Asks for HOST[:PORT] until one parses; false when the dialog is cancelled.
+bool AskServer(Options* o) {
+  GtkWidget* dialog = gtk_dialog_new_with_buttons("Telorus Viewer", nullptr, GTK_DIALOG_MODAL, "_Cancel",
+                                                  GTK_RESPONSE_CANCEL, "_Connect", GTK_RESPONSE_OK, nullptr);
+  gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+  GtkWidget* content = gtk_dialog_get_content_area(GTK_DIALOG(dialog));
+  GtkWidget* label = gtk_label_new("VNC server (host or host:port):");
+  GtkWidget* problemLabel = gtk_label_new("");
+  GtkWidget* entry = gtk_entry_new();
+  gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);
+  gtk_container_set_border_width(GTK_CONTAINER(content), 12);
+  gtk_box_set_spacing(GTK_BOX(content), 6);
+  gtk_container_add(GTK_CONTAINER(content), label);
+  gtk_container_add(GTK_CONTAINER(content), entry);
+  gtk_container_add(GTK_CONTAINER(content), problemLabel);
+  gtk_widget_show_all(dialog);
+  bool chosen = false;
+  while (gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_OK) {
+    std::string problem;
+    if (ParseTarget(gtk_entry_get_text(GTK_ENTRY(entry)), o, problem)) {
+      chosen = true;
+      break;
+    }
+    problem[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(problem[0])));
+    gtk_label_set_text(GTK_LABEL(problemLabel), (problem + ".").c_str());
+  }
+  gtk_widget_destroy(dialog);
+  return chosen;
 }
 
 // A certificate's time as "YYYY-MM-DD HH:MM:SS UTC".
@@ -359,7 +411,11 @@ void ViewerApp::Connect() {
   refusal_.clear();
   gtk_widget_hide(info_);
   SetStatus("Connecting to " + ServerName());
-  viewer_.Connect();
+  try {
+    viewer_.Connect();
+  } catch (const std::exception& e) {
+    ShowProblem(e.what());  // refused before any connection existed
+  }
 }
 
 void ViewerApp::EndAndAsk(Ask what) {
@@ -621,6 +677,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "telorus-viewer: cannot open the display (is DISPLAY set?)\n");
     return 1;
   }
+  if (options.host.empty() && !AskServer(&options)) return 0;
   auto app = std::make_unique<ViewerApp>(options);
   app->Start();
   gtk_main();

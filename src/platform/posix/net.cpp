@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
+#include <strings.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/ioctl.h>
@@ -452,12 +453,25 @@ bool GetProtoByName(const std::string& name, int* protocol) {
   protoent* found = nullptr;
   char buf[1024];
   int rc = getprotobyname_r(name.c_str(), &entry, buf, sizeof buf, &found);
-  if (rc != 0 || !found) {
-    tLastError = kWsaNoData;
-    return false;
+  if (rc == 0 && found) {
+    *protocol = found->p_proto;
+    return true;
   }
-  *protocol = found->p_proto;
-  return true;
+  // A minimal system may have no /etc/protocols (Debian's netbase is not
+  // installed by default), while Windows always knows these: answer them
+  // from their assigned numbers rather than fail every connect.
+  static constexpr struct {
+    const char* name;
+    int number;
+  } kWellKnown[] = {{"ip", 0}, {"icmp", 1}, {"tcp", 6}, {"udp", 17}, {"ipv6", 41}, {"ipv6-icmp", 58}};
+  for (const auto& known : kWellKnown) {
+    if (strcasecmp(name.c_str(), known.name) == 0) {
+      *protocol = known.number;
+      return true;
+    }
+  }
+  tLastError = kWsaNoData;
+  return false;
 }
 
 std::size_t OpenSocketCount() {
