@@ -42,8 +42,7 @@ double MillisecondsPerFrame(int frames, F&& decode) {
 
 int main() {
   const int w = 1920, h = 1080, frames = 20;
-  std::printf("%-8s %14s %16s %8s %18s\n", "format", "rows ms/frame", "per-pixel ms/f", "ratio",
-              "rows+window ms/f");
+  std::printf("%-8s %14s %16s %8s %18s\n", "format", "rows ms/frame", "per-pixel ms/f", "ratio", "rows+window ms/f");
   for (int bpp : {32, 8}) {
     viewer::PixelConverter pixels(Format(bpp));
     std::vector<std::uint8_t> data(static_cast<std::size_t>(w) * h * (bpp / 8));
@@ -69,8 +68,8 @@ int main() {
         frame->Surface().BlitTo(window.View(), 0, y, w, rowsNow, 0, y);
       }
     });
-    std::printf("%-8s %14.2f %16.2f %8.1f %18.2f\n", bpp == 32 ? "32-bit" : "8-bit", rows, perPixel,
-                perPixel / rows, withWindow);
+    std::printf("%-8s %14.2f %16.2f %8.1f %18.2f\n", bpp == 32 ? "32-bit" : "8-bit", rows, perPixel, perPixel / rows,
+                withWindow);
   }
   return 0;
 }

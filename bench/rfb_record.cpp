@@ -56,15 +56,23 @@ int main(int argc, char** argv) {
   std::string out;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
-    if (a == "--port" && i + 1 < argc) port = std::atoi(argv[++i]);
-    else if (a == "--encoding" && i + 1 < argc) encoding = std::atoi(argv[++i]);
-    else if (a == "--requests" && i + 1 < argc) requests = std::atoi(argv[++i]);
-    else if (a == "--quiet" && i + 1 < argc) quietMs = std::atoi(argv[++i]);
-    else if (a == "--8bit") eightBit = true;
-    else if (a == "-o" && i + 1 < argc) out = argv[++i];
-    else return Fail("usage: rfb-record --port P --encoding N [--8bit] --requests K [--quiet MS] -o FILE");
+    if (a == "--port" && i + 1 < argc)
+      port = std::atoi(argv[++i]);
+    else if (a == "--encoding" && i + 1 < argc)
+      encoding = std::atoi(argv[++i]);
+    else if (a == "--requests" && i + 1 < argc)
+      requests = std::atoi(argv[++i]);
+    else if (a == "--quiet" && i + 1 < argc)
+      quietMs = std::atoi(argv[++i]);
+    else if (a == "--8bit")
+      eightBit = true;
+    else if (a == "-o" && i + 1 < argc)
+      out = argv[++i];
+    else
+      return Fail("usage: rfb-record --port P --encoding N [--8bit] --requests K [--quiet MS] -o FILE");
   }
-  if (port <= 0 || out.empty() || requests < 1) return Fail("usage: rfb-record --port P --encoding N [--8bit] --requests K [--quiet MS] -o FILE");
+  if (port <= 0 || out.empty() || requests < 1)
+    return Fail("usage: rfb-record --port P --encoding N [--8bit] --requests K [--quiet MS] -o FILE");
   int fd = Connect(port);
   if (fd < 0) return Fail("cannot connect");
   char version[12];

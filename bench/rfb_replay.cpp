@@ -46,10 +46,14 @@ int main(int argc, char** argv) {
   int repeat = 1;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
-    if (a == "--port-file" && i + 1 < argc) portFile = argv[++i];
-    else if (a == "--repeat" && i + 1 < argc) repeat = std::atoi(argv[++i]);
-    else if (a == "--time-file" && i + 1 < argc) timeFile = argv[++i];
-    else recording = a;
+    if (a == "--port-file" && i + 1 < argc)
+      portFile = argv[++i];
+    else if (a == "--repeat" && i + 1 < argc)
+      repeat = std::atoi(argv[++i]);
+    else if (a == "--time-file" && i + 1 < argc)
+      timeFile = argv[++i];
+    else
+      recording = a;
   }
   std::ifstream in(recording, std::ios::binary);
   std::stringstream ss;

@@ -108,18 +108,17 @@ int main(int argc, char** argv) {
     switch (kind) {
       case Kind::Good: ok = ended && connected && updated && !authFail && connectError.empty(); break;
       case Kind::WrongPassword: ok = ended && authFail && !connected; break;
-      case Kind::ClosedPort:
-        ok = ended && connectError == "Connect Error!Error Number:10061" && !connected;
-        break;
+      case Kind::ClosedPort: ok = ended && connectError == "Connect Error!Error Number:10061" && !connected; break;
     }
     ok = ok && v.Status() == viewer::VNCVersion && v.Framebuffer() == nullptr;
     if (ok) {
       (kind == Kind::Good ? good : kind == Kind::WrongPassword ? wrong : refused) += 1;
     } else {
       ++failures;
-      std::printf("session %d (%s) failed: %s; connected %d, update %d, auth fail %d, error \"%s\", last status \"%s\"\n",
-                  i, KindName(kind), ended ? "ended" : "did not end in 20 s", connected, updated, authFail,
-                  connectError.c_str(), lastStatus.c_str());
+      std::printf(
+          "session %d (%s) failed: %s; connected %d, update %d, auth fail %d, error \"%s\", last status \"%s\"\n", i,
+          KindName(kind), ended ? "ended" : "did not end in 20 s", connected, updated, authFail, connectError.c_str(),
+          lastStatus.c_str());
       if (!ended) v.DisConnect();
       platform::RunUntil([&] { return closed; }, std::chrono::seconds(5));
     }
@@ -132,11 +131,13 @@ int main(int argc, char** argv) {
     }
   }
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  std::printf("good sessions %d, wrong passwords refused %d, closed ports refused %d, failures %d, %.1f s (%.1f ms "
-              "per session)\n",
-              good, wrong, refused, failures, seconds, 1000.0 * seconds / sessions);
-  std::printf("descriptors %d at the start, %d at the end; heap in use %zu KiB at the start, %zu KiB at the end, "
-              "%zu KiB at most\n",
-              descriptorsAtStart, OpenDescriptors(), heapAtStart / 1024, HeapInUse() / 1024, heapPeak / 1024);
+  std::printf(
+      "good sessions %d, wrong passwords refused %d, closed ports refused %d, failures %d, %.1f s (%.1f ms "
+      "per session)\n",
+      good, wrong, refused, failures, seconds, 1000.0 * seconds / sessions);
+  std::printf(
+      "descriptors %d at the start, %d at the end; heap in use %zu KiB at the start, %zu KiB at the end, "
+      "%zu KiB at most\n",
+      descriptorsAtStart, OpenDescriptors(), heapAtStart / 1024, HeapInUse() / 1024, heapPeak / 1024);
   return failures == 0 ? 0 : 1;
 }

@@ -21,8 +21,7 @@ using namespace telorus;
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr,
-                 "usage: telorus-bench-client PORT FRAMES [--chunk BYTES] [--window WIDTHxHEIGHT]\n");
+    std::fprintf(stderr, "usage: telorus-bench-client PORT FRAMES [--chunk BYTES] [--window WIDTHxHEIGHT]\n");
     return 2;
   }
   int port = std::atoi(argv[1]);

@@ -29,7 +29,8 @@ void CountFrame(GdkFrameClock*, gpointer counter) { ++*static_cast<std::uint64_t
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: telorus-gtk-bench-client PORT FRAMES [--window WIDTHxHEIGHT] [--stretch] [--nearest]\n");
+    std::fprintf(stderr,
+                 "usage: telorus-gtk-bench-client PORT FRAMES [--window WIDTHxHEIGHT] [--stretch] [--nearest]\n");
     return 2;
   }
   const int port = std::atoi(argv[1]);

@@ -34,7 +34,9 @@ namespace {
 using namespace telorus;
 
 std::string Be16(std::uint16_t v) { return {static_cast<char>(v >> 8), static_cast<char>(v & 0xFF)}; }
-std::string Be32(std::uint32_t v) { return Be16(static_cast<std::uint16_t>(v >> 16)) + Be16(static_cast<std::uint16_t>(v)); }
+std::string Be32(std::uint32_t v) {
+  return Be16(static_cast<std::uint16_t>(v >> 16)) + Be16(static_cast<std::uint16_t>(v));
+}
 
 // PIXEL_FORMAT: bits, depth, big-endian, true colour, maxima, shifts.
 std::string Format(int bpp, int depth, int bigEndian, int trueColour, int rmax, int gmax, int bmax, int rs, int gs,
@@ -51,12 +53,18 @@ std::string Format(int bpp, int depth, int bigEndian, int trueColour, int rmax, 
 // 30 and 8; TigerVNC with bgr888), their big-endian twins and the 8-bit
 // true-colour format the viewer asks for.
 const std::string kFormats[] = {
-    Format(32, 24, 0, 255, 255, 255, 255, 16, 8, 0), Format(16, 16, 0, 1, 31, 63, 31, 11, 5, 0),
-    Format(16, 15, 0, 1, 31, 31, 31, 10, 5, 0),      Format(32, 30, 0, 1, 1023, 1023, 1023, 20, 10, 0),
-    Format(8, 8, 0, 0, 0, 0, 0, 0, 0, 0),             Format(32, 24, 0, 1, 255, 255, 255, 0, 8, 16),
-    Format(32, 24, 1, 1, 255, 255, 255, 16, 8, 0),   Format(16, 16, 1, 1, 31, 63, 31, 11, 5, 0),
-    Format(8, 8, 0, 1, 7, 7, 3, 0, 3, 6),             Format(8, 6, 0, 1, 3, 3, 3, 4, 2, 0),
-    Format(16, 12, 1, 1, 15, 15, 15, 8, 4, 0),       Format(32, 24, 1, 1, 255, 255, 255, 0, 8, 16),
+    Format(32, 24, 0, 255, 255, 255, 255, 16, 8, 0),
+    Format(16, 16, 0, 1, 31, 63, 31, 11, 5, 0),
+    Format(16, 15, 0, 1, 31, 31, 31, 10, 5, 0),
+    Format(32, 30, 0, 1, 1023, 1023, 1023, 20, 10, 0),
+    Format(8, 8, 0, 0, 0, 0, 0, 0, 0, 0),
+    Format(32, 24, 0, 1, 255, 255, 255, 0, 8, 16),
+    Format(32, 24, 1, 1, 255, 255, 255, 16, 8, 0),
+    Format(16, 16, 1, 1, 31, 63, 31, 11, 5, 0),
+    Format(8, 8, 0, 1, 7, 7, 3, 0, 3, 6),
+    Format(8, 6, 0, 1, 3, 3, 3, 4, 2, 0),
+    Format(16, 12, 1, 1, 15, 15, 15, 8, 4, 0),
+    Format(32, 24, 1, 1, 255, 255, 255, 0, 8, 16),
 };
 constexpr std::size_t kFormatCount = sizeof kFormats / sizeof kFormats[0];
 

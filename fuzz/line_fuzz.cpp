@@ -177,11 +177,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case kReadAll: read(sizeof buf); break;
         case kReadPart: read(1 + (st >> 3)); break;
         case kReadNothing: break;
-        case kModeOff: s.SetLineMode(false); read(sizeof buf); break;
-        case kModeOn: s.SetLineMode(true); read(sizeof buf); break;
-        case kPartThenToggle: read(1 + (st >> 3)); s.SetLineMode(!s.LineMode()); break;
+        case kModeOff:
+          s.SetLineMode(false);
+          read(sizeof buf);
+          break;
+        case kModeOn:
+          s.SetLineMode(true);
+          read(sizeof buf);
+          break;
+        case kPartThenToggle:
+          read(1 + (st >> 3));
+          s.SetLineMode(!s.LineMode());
+          break;
         case kToggle: s.SetLineMode(!s.LineMode()); break;
-        case kNewEnd: s.SetLineEnd(kEnds[(st >> 3) & 7]); read(sizeof buf); break;
+        case kNewEnd:
+          s.SetLineEnd(kEnds[(st >> 3) & 7]);
+          read(sizeof buf);
+          break;
       }
       if (raw && !didRead) read(1 + (st >> 3));
       // Line mode switched off during the last line at the close: the rest

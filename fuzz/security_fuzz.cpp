@@ -41,8 +41,9 @@ const std::string kPassword = "Pw#4fuzz";
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return 0;
-  const viewer::TVNCProtocol protocol =
-      (data[0] & 3) == 0 ? viewer::vncProtocol33 : (data[0] & 3) == 1 ? viewer::vncProtocol37 : viewer::vncProtocol38;
+  const viewer::TVNCProtocol protocol = (data[0] & 3) == 0   ? viewer::vncProtocol33
+                                        : (data[0] & 3) == 1 ? viewer::vncProtocol37
+                                                             : viewer::vncProtocol38;
   const char* list = kLists[(data[0] >> 2) & 7];
   const std::size_t piece = data[1] < 128 ? 1 + data[1] % 64 : 256u * (data[1] - 127u);
   std::vector<std::uint32_t> codes;
@@ -70,8 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!plainFamily || !listed) fuzz::Fault("the password went out under a type the list does not allow");
   };
   session.Begin();
-  for (std::size_t i = 2; i < size && transport.open; i += piece)
-    session.Inject(data + i, std::min(piece, size - i));
+  for (std::size_t i = 2; i < size && transport.open; i += piece) session.Inject(data + i, std::min(piece, size - i));
 
   return 0;
 }

@@ -63,8 +63,7 @@ std::string ErrorText(int error) { return std::error_code(error, std::generic_ca
 bool MakeDirectories(const fs::path& dir, std::string& problem) {
   std::error_code ec;
   if (dir.empty() || fs::is_directory(dir, ec)) return true;
-  if (dir.has_parent_path() && dir.parent_path() != dir && !MakeDirectories(dir.parent_path(), problem))
-    return false;
+  if (dir.has_parent_path() && dir.parent_path() != dir && !MakeDirectories(dir.parent_path(), problem)) return false;
 #ifdef _WIN32
   fs::create_directory(dir, ec);
   if (ec) {

@@ -42,8 +42,7 @@ int TakeSessionOption(int argc, char** argv, int& i, SessionOptions& o, std::str
     return 1;
   }
   const bool known = a == "--protocol" || a == "--security" || a == "--user" || a == "--password" ||
-                     a == "--password-file" || a == "--ca" || a == "--codec" || a == "--quality" ||
-                     a == "--compress";
+                     a == "--password-file" || a == "--ca" || a == "--codec" || a == "--quality" || a == "--compress";
   if (!known) return 0;
   if (i + 1 >= argc) {
     problem = a + " needs a value";

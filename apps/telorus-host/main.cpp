@@ -85,11 +85,8 @@ LRESULT CALLBACK FrameProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       if (child) MoveWindow(child, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
       return 0;
     }
-    case WM_DESTROY:
-      PostQuitMessage(0);
-      return 0;
-    default:
-      return DefWindowProcW(hwnd, msg, wParam, lParam);
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    default: return DefWindowProcW(hwnd, msg, wParam, lParam);
   }
 }
 
@@ -121,10 +118,14 @@ int main(int argc, char** argv) {
       return Usage();
     } else {
       std::wstring wide(a.begin(), a.end());
-      if (positional == 0) server = wide;
-      else if (positional == 1) port = std::atol(a.c_str());
-      else if (positional == 2) password = wide;
-      else return Usage();
+      if (positional == 0)
+        server = wide;
+      else if (positional == 1)
+        port = std::atol(a.c_str());
+      else if (positional == 2)
+        password = wide;
+      else
+        return Usage();
       ++positional;
     }
   }
@@ -145,8 +146,8 @@ int main(int argc, char** argv) {
   wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
   wc.lpszClassName = L"TelorusHostFrame";
   RegisterClassW(&wc);
-  gFrame = CreateWindowExW(0, wc.lpszClassName, (L"Telorus host - " + server).c_str(),
-                           WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 1024, 768, nullptr, nullptr, wc.hInstance, nullptr);
+  gFrame = CreateWindowExW(0, wc.lpszClassName, (L"Telorus host - " + server).c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                           0, 0, 1024, 768, nullptr, nullptr, wc.hInstance, nullptr);
   RECT client;
   GetClientRect(gFrame, &client);
   HWND site = CreateWindowExW(0, L"AtlAxWin", L"TelorusXControl.TelorusX", WS_CHILD | WS_VISIBLE, 0, 0, client.right,

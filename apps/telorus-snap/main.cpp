@@ -169,7 +169,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   const int width = fb->Width(), height = fb->Height();
-  std::string problem = apps::WritePng(output, width, height, [&](int x, int y) { return fb->Surface().GetPixel(x, y); });
+  std::string problem =
+      apps::WritePng(output, width, height, [&](int x, int y) { return fb->Surface().GetPixel(x, y); });
   viewer.DisConnect();  // frees the framebuffer
   if (!problem.empty()) {
     std::fprintf(stderr, "telorus-snap: %s\n", problem.c_str());

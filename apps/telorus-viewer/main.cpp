@@ -355,32 +355,39 @@ void ViewerApp::BuildMenu() {
   };
   stretchItem_ = gtk_check_menu_item_new_with_mnemonic("_Stretch to the window");
   gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(stretchItem_), options_.stretch);
-  add(stretchItem_, +[](GtkWidget* item, gpointer self) {
-    auto* app = static_cast<ViewerApp*>(self);
-    app->viewer_.SetStretch(gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(item)));
-    app->window_.Invalidate();
-  });
+  add(
+      stretchItem_, +[](GtkWidget* item, gpointer self) {
+        auto* app = static_cast<ViewerApp*>(self);
+        app->viewer_.SetStretch(gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(item)));
+        app->window_.Invalidate();
+      });
   GtkWidget* smooth = gtk_radio_menu_item_new_with_mnemonic(nullptr, "S_mooth scaling");
-  GtkWidget* nearest = gtk_radio_menu_item_new_with_mnemonic_from_widget(GTK_RADIO_MENU_ITEM(smooth),
-                                                                         "_Nearest-neighbour scaling");
+  GtkWidget* nearest =
+      gtk_radio_menu_item_new_with_mnemonic_from_widget(GTK_RADIO_MENU_ITEM(smooth), "_Nearest-neighbour scaling");
   gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(options_.nearest ? nearest : smooth), TRUE);
-  add(smooth, +[](GtkWidget* item, gpointer self) {
-    if (gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(item)))
-      static_cast<ViewerApp*>(self)->window_.SetScaleFilter(pg::ScaleFilter::Smooth);
-  });
-  add(nearest, +[](GtkWidget* item, gpointer self) {
-    if (gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(item)))
-      static_cast<ViewerApp*>(self)->window_.SetScaleFilter(pg::ScaleFilter::Nearest);
-  });
+  add(
+      smooth, +[](GtkWidget* item, gpointer self) {
+        if (gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(item)))
+          static_cast<ViewerApp*>(self)->window_.SetScaleFilter(pg::ScaleFilter::Smooth);
+      });
+  add(
+      nearest, +[](GtkWidget* item, gpointer self) {
+        if (gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(item)))
+          static_cast<ViewerApp*>(self)->window_.SetScaleFilter(pg::ScaleFilter::Nearest);
+      });
   gtk_menu_shell_append(GTK_MENU_SHELL(menu_), gtk_separator_menu_item_new());
-  add(gtk_menu_item_new_with_mnemonic("Send Ctrl+Alt+_Del"),
+  add(
+      gtk_menu_item_new_with_mnemonic("Send Ctrl+Alt+_Del"),
       +[](GtkWidget*, gpointer self) { static_cast<ViewerApp*>(self)->SendCtrlAltDel(); });
   fullItem_ = gtk_check_menu_item_new_with_mnemonic("_Full screen");
-  add(fullItem_, +[](GtkWidget*, gpointer self) { static_cast<ViewerApp*>(self)->ToggleFullScreen(); });
-  add(gtk_menu_item_new_with_mnemonic("_Reconnect"),
+  add(
+      fullItem_, +[](GtkWidget*, gpointer self) { static_cast<ViewerApp*>(self)->ToggleFullScreen(); });
+  add(
+      gtk_menu_item_new_with_mnemonic("_Reconnect"),
       +[](GtkWidget*, gpointer self) { static_cast<ViewerApp*>(self)->Reconnect(); });
   gtk_menu_shell_append(GTK_MENU_SHELL(menu_), gtk_separator_menu_item_new());
-  add(gtk_menu_item_new_with_mnemonic("_Quit"), +[](GtkWidget*, gpointer) { gtk_main_quit(); });
+  add(
+      gtk_menu_item_new_with_mnemonic("_Quit"), +[](GtkWidget*, gpointer) { gtk_main_quit(); });
   gtk_widget_show_all(menu_);
 }
 
@@ -423,10 +430,12 @@ void ViewerApp::EndAndAsk(Ask what) {
   closing_ = true;
   viewer_.DisConnect();
   closing_ = false;
-  g_idle_add(+[](gpointer self) -> gboolean {
-    static_cast<ViewerApp*>(self)->Connect();
-    return G_SOURCE_REMOVE;
-  }, this);
+  g_idle_add(
+      +[](gpointer self) -> gboolean {
+        static_cast<ViewerApp*>(self)->Connect();
+        return G_SOURCE_REMOVE;
+      },
+      this);
 }
 
 void ViewerApp::Reconnect() {
@@ -567,8 +576,7 @@ void ViewerApp::AskCertificate() {
   gtk_grid_set_row_spacing(GTK_GRID(grid), 4);
   gtk_grid_set_column_spacing(GTK_GRID(grid), 12);
   // The fingerprint in two lines of 16 bytes, easier to compare.
-  const std::string fingerprint =
-      c.sha256.size() > 48 ? c.sha256.substr(0, 47) + "\n" + c.sha256.substr(48) : c.sha256;
+  const std::string fingerprint = c.sha256.size() > 48 ? c.sha256.substr(0, 47) + "\n" + c.sha256.substr(48) : c.sha256;
   const std::pair<const char*, std::string> rows[] = {{"Subject:", c.subject},
                                                       {"Issuer:", c.issuer},
                                                       {"Valid from:", UtcTime(c.notBefore)},

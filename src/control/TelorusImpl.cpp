@@ -123,23 +123,35 @@ void TTelorusX::BindViewer(TQuarneTelorus& viewer) {
     EventArgument answer;
     answer.kind = EventArgument::Kind::BoolByReference;
     answer.reference = &value;
-    Fire(kDispOnCertificate,
-         {text(c.subject), text(c.issuer), date(c.notBefore), date(c.notAfter), text(c.sha256), text(c.problem),
-          answer},
-         EventInterface::Events2);
+    Fire(
+        kDispOnCertificate,
+        {text(c.subject), text(c.issuer), date(c.notBefore), date(c.notAfter), text(c.sha256), text(c.problem), answer},
+        EventInterface::Events2);
     accept = FromVariantBool(value);
   };
 }
 
 // ---- ITelorusX ----
 
-HResult TTelorusX::Connect() { return Guard([&] { V().Connect(); }); }
-HResult TTelorusX::DisConnect() { return Guard([&] { V().DisConnect(); }); }
-HResult TTelorusX::Start() { return Guard([&] { V().Start(); }); }
-HResult TTelorusX::UpdateRequest() { return Guard([&] { V().UpdateRequest(); }); }
+HResult TTelorusX::Connect() {
+  return Guard([&] { V().Connect(); });
+}
+HResult TTelorusX::DisConnect() {
+  return Guard([&] { V().DisConnect(); });
+}
+HResult TTelorusX::Start() {
+  return Guard([&] { V().Start(); });
+}
+HResult TTelorusX::UpdateRequest() {
+  return Guard([&] { V().UpdateRequest(); });
+}
 
-HResult TTelorusX::get_Status(std::int32_t* Value) { return Guard([&] { *Value = V().Status(); }); }
-HResult TTelorusX::get_RemoteDeskWidth(std::int32_t* Value) { return Guard([&] { *Value = V().RemoteDeskWidth(); }); }
+HResult TTelorusX::get_Status(std::int32_t* Value) {
+  return Guard([&] { *Value = V().Status(); });
+}
+HResult TTelorusX::get_RemoteDeskWidth(std::int32_t* Value) {
+  return Guard([&] { *Value = V().RemoteDeskWidth(); });
+}
 HResult TTelorusX::get_RemoteDeskHeight(std::int32_t* Value) {
   return Guard([&] { *Value = V().RemoteDeskHeight(); });
 }
@@ -152,21 +164,39 @@ HResult TTelorusX::get_RemoteHostName(WideString* Value) {
 HResult TTelorusX::get_Connected(VariantBool* Value) {
   return Guard([&] { *Value = ToVariantBool(V().IsSessionRunning()); });
 }
-HResult TTelorusX::get_xPosition(std::int32_t* Value) { return Guard([&] { *Value = V().xPosition(); }); }
-HResult TTelorusX::set_xPosition(std::int32_t Value) { return Guard([&] { V().SetxPosition(Value); }); }
-HResult TTelorusX::get_yPosition(std::int32_t* Value) { return Guard([&] { *Value = V().yPosition(); }); }
-HResult TTelorusX::set_yPosition(std::int32_t Value) { return Guard([&] { V().SetyPosition(Value); }); }
-HResult TTelorusX::get_Color(std::uint32_t* Value) { return Guard([&] { *Value = V().Color(); }); }
-HResult TTelorusX::set_Color(std::uint32_t Value) { return Guard([&] { V().SetColor(Value); }); }
-HResult TTelorusX::get_Port(std::int32_t* Value) { return Guard([&] { *Value = V().Port(); }); }
-HResult TTelorusX::set_Port(std::int32_t Value) { return Guard([&] { V().SetPort(Value); }); }
+HResult TTelorusX::get_xPosition(std::int32_t* Value) {
+  return Guard([&] { *Value = V().xPosition(); });
+}
+HResult TTelorusX::set_xPosition(std::int32_t Value) {
+  return Guard([&] { V().SetxPosition(Value); });
+}
+HResult TTelorusX::get_yPosition(std::int32_t* Value) {
+  return Guard([&] { *Value = V().yPosition(); });
+}
+HResult TTelorusX::set_yPosition(std::int32_t Value) {
+  return Guard([&] { V().SetyPosition(Value); });
+}
+HResult TTelorusX::get_Color(std::uint32_t* Value) {
+  return Guard([&] { *Value = V().Color(); });
+}
+HResult TTelorusX::set_Color(std::uint32_t Value) {
+  return Guard([&] { V().SetColor(Value); });
+}
+HResult TTelorusX::get_Port(std::int32_t* Value) {
+  return Guard([&] { *Value = V().Port(); });
+}
+HResult TTelorusX::set_Port(std::int32_t Value) {
+  return Guard([&] { V().SetPort(Value); });
+}
 HResult TTelorusX::get_Server(WideString* Value) {
   return Guard([&] {
     *Value = std::nullopt;
     *Value = ToWideString(V().Server());
   });
 }
-HResult TTelorusX::set_Server(const WideString& Value) { return Guard([&] { V().SetServer(FromWideString(Value)); }); }
+HResult TTelorusX::set_Server(const WideString& Value) {
+  return Guard([&] { V().SetServer(FromWideString(Value)); });
+}
 HResult TTelorusX::get_Password(WideString* Value) {
   return Guard([&] {
     *Value = std::nullopt;
@@ -182,7 +212,9 @@ HResult TTelorusX::get_ShareDesktop(VariantBool* Value) {
 HResult TTelorusX::set_ShareDesktop(VariantBool Value) {
   return Guard([&] { V().SetShareDesktop(FromVariantBool(Value)); });
 }
-HResult TTelorusX::get_PixelFormat(std::int32_t* Value) { return Guard([&] { *Value = V().PixelFormat(); }); }
+HResult TTelorusX::get_PixelFormat(std::int32_t* Value) {
+  return Guard([&] { *Value = V().PixelFormat(); });
+}
 HResult TTelorusX::set_PixelFormat(std::int32_t Value) {
   return Guard([&] { V().SetPixelFormat(static_cast<viewer::TemuPixelFmt>(LowByte(Value))); });
 }
@@ -198,15 +230,21 @@ HResult TTelorusX::get_EnableBell(VariantBool* Value) {
 HResult TTelorusX::set_EnableBell(VariantBool Value) {
   return Guard([&] { V().SetEnableBell(FromVariantBool(Value)); });
 }
-HResult TTelorusX::get_Display(std::int32_t* Value) { return Guard([&] { *Value = V().Display(); }); }
-HResult TTelorusX::set_Display(std::int32_t Value) { return Guard([&] { V().SetDisplay(Value); }); }
+HResult TTelorusX::get_Display(std::int32_t* Value) {
+  return Guard([&] { *Value = V().Display(); });
+}
+HResult TTelorusX::set_Display(std::int32_t Value) {
+  return Guard([&] { V().SetDisplay(Value); });
+}
 HResult TTelorusX::get_AutoScroll(VariantBool* Value) {
   return Guard([&] { *Value = ToVariantBool(V().AutoScroll()); });
 }
 HResult TTelorusX::set_AutoScroll(VariantBool Value) {
   return Guard([&] { V().SetAutoScroll(FromVariantBool(Value)); });
 }
-HResult TTelorusX::get_Codec(std::int32_t* Value) { return Guard([&] { *Value = V().Codec(); }); }
+HResult TTelorusX::get_Codec(std::int32_t* Value) {
+  return Guard([&] { *Value = V().Codec(); });
+}
 HResult TTelorusX::set_Codec(std::int32_t Value) {
   return Guard([&] { V().SetCodec(static_cast<viewer::TVNCCodec>(LowByte(Value))); });
 }
@@ -240,13 +278,21 @@ HResult TTelorusX::get_RequestFreames(VariantBool* Value) {
 HResult TTelorusX::set_RequestFreames(VariantBool Value) {
   return Guard([&] { V().SetRequestFreames(FromVariantBool(Value)); });
 }
-HResult TTelorusX::get_Stretch(VariantBool* Value) { return Guard([&] { *Value = ToVariantBool(V().Stretch()); }); }
-HResult TTelorusX::set_Stretch(VariantBool Value) { return Guard([&] { V().SetStretch(FromVariantBool(Value)); }); }
+HResult TTelorusX::get_Stretch(VariantBool* Value) {
+  return Guard([&] { *Value = ToVariantBool(V().Stretch()); });
+}
+HResult TTelorusX::set_Stretch(VariantBool Value) {
+  return Guard([&] { V().SetStretch(FromVariantBool(Value)); });
+}
 
 // ---- The members of the window-control base ----
 
-HResult TTelorusX::DisableAutoRange() { return Guard([&] { V().DisableAutoRange(); }); }
-HResult TTelorusX::EnableAutoRange() { return Guard([&] { V().EnableAutoRange(); }); }
+HResult TTelorusX::DisableAutoRange() {
+  return Guard([&] { V().DisableAutoRange(); });
+}
+HResult TTelorusX::EnableAutoRange() {
+  return Guard([&] { V().EnableAutoRange(); });
+}
 HResult TTelorusX::get_DoubleBuffered(VariantBool* Value) {
   return Guard([&] { *Value = ToVariantBool(V().DoubleBuffered()); });
 }
@@ -263,9 +309,15 @@ HResult TTelorusX::DrawTextBiDiModeFlagsReadingOnly(std::int32_t* Value) {
   // DT_RTLREADING when the text reads right to left.
   return Guard([&] { *Value = V().UseRightToLeftReading() ? 0x20000 : 0; });
 }
-HResult TTelorusX::get_Enabled(VariantBool* Value) { return Guard([&] { *Value = ToVariantBool(V().Enabled()); }); }
-HResult TTelorusX::set_Enabled(VariantBool Value) { return Guard([&] { V().SetEnabled(FromVariantBool(Value)); }); }
-HResult TTelorusX::InitiateAction() { return Guard([&] { V().InitiateAction(); }); }
+HResult TTelorusX::get_Enabled(VariantBool* Value) {
+  return Guard([&] { *Value = ToVariantBool(V().Enabled()); });
+}
+HResult TTelorusX::set_Enabled(VariantBool Value) {
+  return Guard([&] { V().SetEnabled(FromVariantBool(Value)); });
+}
+HResult TTelorusX::InitiateAction() {
+  return Guard([&] { V().InitiateAction(); });
+}
 HResult TTelorusX::IsRightToLeft(VariantBool* Value) {
   return Guard([&] { *Value = ToVariantBool(V().IsRightToLeft()); });
 }
@@ -275,15 +327,21 @@ HResult TTelorusX::UseRightToLeftReading(VariantBool* Value) {
 HResult TTelorusX::UseRightToLeftScrollBar(VariantBool* Value) {
   return Guard([&] { *Value = ToVariantBool(V().UseRightToLeftScrollBar()); });
 }
-HResult TTelorusX::get_Visible(VariantBool* Value) { return Guard([&] { *Value = ToVariantBool(V().Visible()); }); }
-HResult TTelorusX::set_Visible(VariantBool Value) { return Guard([&] { V().SetVisible(FromVariantBool(Value)); }); }
+HResult TTelorusX::get_Visible(VariantBool* Value) {
+  return Guard([&] { *Value = ToVariantBool(V().Visible()); });
+}
+HResult TTelorusX::set_Visible(VariantBool Value) {
+  return Guard([&] { V().SetVisible(FromVariantBool(Value)); });
+}
 HResult TTelorusX::SetSubComponent(VariantBool IsSubComponent) {
   return Guard([&] { V().SetSubComponent(FromVariantBool(IsSubComponent)); });
 }
 
 // ---- ITelorusX2 ----
 
-HResult TTelorusX::get_Protocol(std::int32_t* Value) { return Guard([&] { *Value = V().Protocol(); }); }
+HResult TTelorusX::get_Protocol(std::int32_t* Value) {
+  return Guard([&] { *Value = V().Protocol(); });
+}
 HResult TTelorusX::set_Protocol(std::int32_t Value) {
   return Guard([&] {
     const std::uint8_t protocol = LowByte(Value);
@@ -318,7 +376,9 @@ HResult TTelorusX::get_CaFile(WideString* Value) {
     *Value = ToWideString(V().CaFile());
   });
 }
-HResult TTelorusX::set_CaFile(const WideString& Value) { return Guard([&] { V().SetCaFile(FromWideString(Value)); }); }
+HResult TTelorusX::set_CaFile(const WideString& Value) {
+  return Guard([&] { V().SetCaFile(FromWideString(Value)); });
+}
 HResult TTelorusX::get_Encrypted(VariantBool* Value) {
   return Guard([&] { *Value = ToVariantBool(V().Encrypted()); });
 }
@@ -339,14 +399,18 @@ HResult TTelorusX::get_AllowOtherEncodings(VariantBool* Value) {
 HResult TTelorusX::set_AllowOtherEncodings(VariantBool Value) {
   return Guard([&] { V().SetAllowOtherEncodings(FromVariantBool(Value)); });
 }
-HResult TTelorusX::get_CompressLevel(std::int32_t* Value) { return Guard([&] { *Value = V().CompressLevel(); }); }
+HResult TTelorusX::get_CompressLevel(std::int32_t* Value) {
+  return Guard([&] { *Value = V().CompressLevel(); });
+}
 HResult TTelorusX::set_CompressLevel(std::int32_t Value) {
   return Guard([&] {
     CheckLevel("CompressLevel", Value, "the server's choice");
     V().SetCompressLevel(Value);
   });
 }
-HResult TTelorusX::get_JpegQuality(std::int32_t* Value) { return Guard([&] { *Value = V().JpegQuality(); }); }
+HResult TTelorusX::get_JpegQuality(std::int32_t* Value) {
+  return Guard([&] { *Value = V().JpegQuality(); });
+}
 HResult TTelorusX::set_JpegQuality(std::int32_t Value) {
   return Guard([&] {
     CheckLevel("JpegQuality", Value, "lossless");

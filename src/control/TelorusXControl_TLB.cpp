@@ -89,8 +89,8 @@ constexpr Event kEvents[] = {
     {kDispOnClick, "OnClick", {}},
 };
 
-constexpr EnumMember kStatus[] = {{"VNCDisConnected", 0}, {"VNCVersion", 1},    {"VNCConnected", 2},
-                                  {"VNCAuthType", 3},     {"VNCAuthing", 4},    {"VNCServerInit", 5},
+constexpr EnumMember kStatus[] = {{"VNCDisConnected", 0}, {"VNCVersion", 1},     {"VNCConnected", 2},
+                                  {"VNCAuthType", 3},     {"VNCAuthing", 4},     {"VNCServerInit", 5},
                                   {"VNCHostName", 6},     {"VNCSessionStart", 7}};
 constexpr EnumMember kPixelFmt[] = {{"VNCAuto", 0}, {"VNC8Bit", 1}};
 // Values from 5 on were appended in 1.2.
@@ -121,8 +121,8 @@ constexpr Member kMembers2[] = {
 };
 
 constexpr EventParameter kCertificate[] = {
-    {"Subject", T::Bstr, false},     {"Issuer", T::Bstr, false}, {"NotBefore", T::Date, false},
-    {"NotAfter", T::Date, false},    {"Fingerprint", T::Bstr, false}, {"Problem", T::Bstr, false},
+    {"Subject", T::Bstr, false},  {"Issuer", T::Bstr, false},      {"NotBefore", T::Date, false},
+    {"NotAfter", T::Date, false}, {"Fingerprint", T::Bstr, false}, {"Problem", T::Bstr, false},
     {"Accept", T::Bool, true},
 };
 

@@ -19,7 +19,7 @@ namespace telorus::platform {
 using WindowId = std::uintptr_t;
 
 // Message numbers shared with the Windows form.
-inline constexpr std::uint32_t kUserMessage = 1024;  // WM_USER
+inline constexpr std::uint32_t kUserMessage = 1024;     // WM_USER
 inline constexpr std::uint32_t kTimerMessage = 0x0113;  // WM_TIMER, wParam = timer id
 
 struct Message {
@@ -75,8 +75,7 @@ void PostQuit();
 // Runs the calling thread's loop, blocking between records, until `done`
 // returns true or `timeout` passes. Returns done(). A quit record ends the
 // run too (and is consumed); quitSeen reports it when given.
-bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout,
-              bool* quitSeen = nullptr);
+bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout, bool* quitSeen = nullptr);
 
 // Runs until a quit record arrives.
 void Run();

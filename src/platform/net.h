@@ -55,15 +55,10 @@ struct SockAddrIn {
 // Shapes a 16-bit event word and a 16-bit error into the second parameter of
 // a socket or lookup record (Winsock's WSAMAKESELECTREPLY).
 constexpr std::intptr_t MakeSelectReply(unsigned events, unsigned error) {
-  return static_cast<std::intptr_t>((static_cast<std::uint32_t>(error & 0xFFFF) << 16) |
-                                    (events & 0xFFFF));
+  return static_cast<std::intptr_t>((static_cast<std::uint32_t>(error & 0xFFFF) << 16) | (events & 0xFFFF));
 }
-constexpr unsigned SelectEvent(std::intptr_t lParam) {
-  return static_cast<unsigned>(lParam) & 0xFFFF;
-}
-constexpr unsigned SelectError(std::intptr_t lParam) {
-  return (static_cast<unsigned>(lParam) >> 16) & 0xFFFF;
-}
+constexpr unsigned SelectEvent(std::intptr_t lParam) { return static_cast<unsigned>(lParam) & 0xFFFF; }
+constexpr unsigned SelectError(std::intptr_t lParam) { return (static_cast<unsigned>(lParam) >> 16) & 0xFFFF; }
 
 // The error number of the calling thread's last failed call.
 int LastError();
@@ -155,10 +150,8 @@ bool GetProtoByName(const std::string& name, int* protocol);
 // MakeSelectReply(0, error)) is delivered there. A cancelled lookup delivers
 // nothing and never touches *result. Returns the handle, or 0 with
 // LastError set.
-std::uint32_t AsyncGetHostByName(WindowId target, std::uint32_t msg, const std::string& name,
-                                 HostEntry* result);
-std::uint32_t AsyncGetHostByAddr(WindowId target, std::uint32_t msg, std::uint32_t address,
-                                 HostEntry* result);
+std::uint32_t AsyncGetHostByName(WindowId target, std::uint32_t msg, const std::string& name, HostEntry* result);
+std::uint32_t AsyncGetHostByAddr(WindowId target, std::uint32_t msg, std::uint32_t address, HostEntry* result);
 int CancelAsyncRequest(std::uint32_t handle);
 
 // Test seam for the resolver: replaces the system resolver for name and

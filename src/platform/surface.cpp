@@ -77,8 +77,8 @@ void Surface::SetPixel(std::int64_t x, std::int64_t y, Colour colour) {
   Row(static_cast<int>(y))[x] = ColourToMemory(colour);
 }
 
-void Surface::CopyRect(std::int64_t srcX, std::int64_t srcY, std::int64_t width,
-                       std::int64_t height, std::int64_t destX, std::int64_t destY) {
+void Surface::CopyRect(std::int64_t srcX, std::int64_t srcY, std::int64_t width, std::int64_t height,
+                       std::int64_t destX, std::int64_t destY) {
   if (width <= 0 || height <= 0) return;
   if (!Within(srcX, kCopyLimit) || !Within(srcY, kCopyLimit) || !Within(width, kCopyLimit) ||
       !Within(height, kCopyLimit) || !Within(destX, kCopyLimit) || !Within(destY, kCopyLimit)) {
@@ -95,8 +95,7 @@ void Surface::CopyRect(std::int64_t srcX, std::int64_t srcY, std::int64_t width,
 
   const auto bytes = static_cast<std::size_t>(right - left) * sizeof(std::uint32_t);
   const auto copyRow = [&](std::int64_t y) {
-    std::memmove(Row(static_cast<int>(y + offsetY)) + (left + offsetX),
-                 Row(static_cast<int>(y)) + left, bytes);
+    std::memmove(Row(static_cast<int>(y + offsetY)) + (left + offsetX), Row(static_cast<int>(y)) + left, bytes);
   };
   // Moving down, the rows below are read before they are overwritten only if
   // the walk starts at the bottom; moving up (or sideways) walk from the top.
@@ -108,9 +107,9 @@ void Surface::CopyRect(std::int64_t srcX, std::int64_t srcY, std::int64_t width,
   }
 }
 
-bool Surface::BlitTo(const SurfaceView& dest, std::int64_t destX, std::int64_t destY,
-                     std::int64_t destW, std::int64_t destH, std::int64_t srcX, std::int64_t srcY,
-                     std::int64_t srcW, std::int64_t srcH) const {
+bool Surface::BlitTo(const SurfaceView& dest, std::int64_t destX, std::int64_t destY, std::int64_t destW,
+                     std::int64_t destH, std::int64_t srcX, std::int64_t srcY, std::int64_t srcW,
+                     std::int64_t srcH) const {
   if (dest.pixels == nullptr || destW < 0 || destH < 0 || srcW < 0 || srcH < 0) return false;
   for (const std::int64_t value : {destX, destY, destW, destH, srcX, srcY, srcW, srcH}) {
     if (!Within(value, kBlitLimit)) return false;
@@ -145,8 +144,7 @@ bool Surface::BlitTo(const SurfaceView& dest, std::int64_t destX, std::int64_t d
   std::vector<std::int32_t> sourceColumn(static_cast<std::size_t>(dRight - dLeft));
   for (std::int64_t x = dLeft; x < dRight; ++x) {
     const std::int64_t sx = srcX + (x - destX) * srcW / destW;
-    sourceColumn[static_cast<std::size_t>(x - dLeft)] =
-        (sx >= 0 && sx < width_) ? static_cast<std::int32_t>(sx) : -1;
+    sourceColumn[static_cast<std::size_t>(x - dLeft)] = (sx >= 0 && sx < width_) ? static_cast<std::int32_t>(sx) : -1;
   }
   for (std::int64_t y = dTop; y < dBottom; ++y) {
     const std::int64_t sy = srcY + (y - destY) * srcH / destH;

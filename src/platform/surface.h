@@ -100,15 +100,13 @@ class Surface {
     return reinterpret_cast<std::uint32_t*>(reinterpret_cast<std::byte*>(pixels_) + stride_ * y);
   }
   const std::uint32_t* Row(int y) const {
-    return reinterpret_cast<const std::uint32_t*>(reinterpret_cast<const std::byte*>(pixels_) +
-                                                  stride_ * y);
+    return reinterpret_cast<const std::uint32_t*>(reinterpret_cast<const std::byte*>(pixels_) + stride_ * y);
   }
 
   // The part of `area` that lies on the surface (empty if none does).
   Rect Clip(Rect area) const {
     const Rect clipped{area.left > 0 ? area.left : 0, area.top > 0 ? area.top : 0,
-                       area.right < width_ ? area.right : width_,
-                       area.bottom < height_ ? area.bottom : height_};
+                       area.right < width_ ? area.right : width_, area.bottom < height_ ? area.bottom : height_};
     return clipped.Empty() ? Rect{} : clipped;
   }
 
@@ -143,8 +141,8 @@ class Surface {
   // this surface, with the result of copying through a temporary whatever
   // the overlap. Only pixels whose source and destination both lie on the
   // surface are copied; the others are left as they were.
-  void CopyRect(std::int64_t srcX, std::int64_t srcY, std::int64_t width, std::int64_t height,
-                std::int64_t destX, std::int64_t destY);
+  void CopyRect(std::int64_t srcX, std::int64_t srcY, std::int64_t width, std::int64_t height, std::int64_t destX,
+                std::int64_t destY);
 
   // Copies the source block (srcX, srcY, srcW, srcH) of this surface onto
   // the destination block (destX, destY, destW, destH) of `dest`, scaling
@@ -152,13 +150,12 @@ class Surface {
   // `dest` and those whose source pixel lies outside this surface are not
   // written. `dest` must not share memory with this surface. Returns false
   // (and writes nothing) when `dest` has no memory or a size is negative.
-  bool BlitTo(const SurfaceView& dest, std::int64_t destX, std::int64_t destY,
-              std::int64_t destW, std::int64_t destH, std::int64_t srcX, std::int64_t srcY,
-              std::int64_t srcW, std::int64_t srcH) const;
+  bool BlitTo(const SurfaceView& dest, std::int64_t destX, std::int64_t destY, std::int64_t destW, std::int64_t destH,
+              std::int64_t srcX, std::int64_t srcY, std::int64_t srcW, std::int64_t srcH) const;
 
   // One-to-one form of `BlitTo`.
-  bool BlitTo(const SurfaceView& dest, std::int64_t destX, std::int64_t destY, std::int64_t width,
-              std::int64_t height, std::int64_t srcX, std::int64_t srcY) const {
+  bool BlitTo(const SurfaceView& dest, std::int64_t destX, std::int64_t destY, std::int64_t width, std::int64_t height,
+              std::int64_t srcX, std::int64_t srcY) const {
     return BlitTo(dest, destX, destY, width, height, srcX, srcY, width, height);
   }
 

@@ -130,7 +130,7 @@ struct KeyboardState {
   bool shift = false;      // either Shift key
   bool control = false;
   bool alt = false;
-  bool capsLock = false;   // Caps Lock toggled on
+  bool capsLock = false;  // Caps Lock toggled on
 };
 
 // Receives every message of a window. The handler may change the message

@@ -64,8 +64,7 @@ std::uint32_t ParseLeadingNumber(const std::string& text) {
 }
 
 std::uint32_t ResolveHost(const std::string& text) {
-  if (text.empty() || text.size() > 256)
-    throw ESocketException("USocketResolveHost: '" + text + "' Invalid Hostname.");
+  if (text.empty() || text.size() > 256) throw ESocketException("USocketResolveHost: '" + text + "' Invalid Hostname.");
   EnsureSocketLibrary();
   std::string host = Trim(text);
   if (IsDottedAddress(host)) {

@@ -5,8 +5,7 @@
 
 namespace telorus::socket {
 
-TBuffer::TBuffer(std::int32_t capacity)
-    : FCapacity(capacity <= 0 ? kDefaultCapacity : capacity) {
+TBuffer::TBuffer(std::int32_t capacity) : FCapacity(capacity <= 0 ? kDefaultCapacity : capacity) {
   FStorage = std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(FCapacity));
 }
 

@@ -23,8 +23,8 @@
 
 namespace telorus::socket {
 
-using platform::net::SocketHandle;
 using platform::net::SockAddrIn;
+using platform::net::SocketHandle;
 inline constexpr SocketHandle INVALID_SOCKET = platform::net::kInvalidSocket;
 
 enum TSocketState : std::uint8_t {
@@ -282,8 +282,7 @@ class TCustomUSocket : public TComponent {
   // Shared by Connect and Listen: ReportSocketError and false if the
   // registration failed.
   bool Register(long mask, const char* operation);
-  void SetRemoteText(std::string& field, bool& assigned, bool& resolved, const std::string& value,
-                     const char* name);
+  void SetRemoteText(std::string& field, bool& assigned, bool& resolved, const std::string& value, const char* name);
 };
 
 }  // namespace telorus::socket

@@ -131,11 +131,8 @@ void TCustomUSocket::TryToSend() {
           Close();
           DoSessionClosed(static_cast<std::uint16_t>(e));
           return;
-        case net::kWsaEwouldblock:
-          return;  // the next write record resumes
-        default:
-          ReportSocketError("TryToSend failed");
-          return;
+        case net::kWsaEwouldblock: return;  // the next write record resumes
+        default: ReportSocketError("TryToSend failed"); return;
       }
     }
     // OnSendData may have closed the socket or discarded the chain.

@@ -379,11 +379,9 @@ bool TCustomSocksUSocket::DoDataAvailable(std::uint16_t error) {
       if (FSocksReplyCount < 5) return true;
       std::int32_t length;
       switch (FSocksReply[3]) {
-        case 0x01: length = 10; break;                   // IPv4 address and port
+        case 0x01: length = 10; break;                  // IPv4 address and port
         case 0x03: length = 7 + FSocksReply[4]; break;  // length-prefixed name and port
-        default:
-          FailSocksNegotiation(kSocksAddressTypeNotSupported, "address type not supported");
-          return true;
+        default: FailSocksNegotiation(kSocksAddressTypeNotSupported, "address type not supported"); return true;
       }
       if (FSocksReplyCount < length) return true;
       // The bound address is of no use here; what follows the reply is the
@@ -392,9 +390,7 @@ bool TCustomSocksUSocket::DoDataAvailable(std::uint16_t error) {
       FLeftoverPos = length;
       return ConnectGranted();
     }
-    default:
-      FailSocksNegotiation(kSocksInternalError, "internal error");
-      return false;
+    default: FailSocksNegotiation(kSocksInternalError, "internal error"); return false;
   }
 }
 

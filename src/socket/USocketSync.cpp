@@ -9,8 +9,7 @@ namespace {
 
 // Milliseconds of a monotonic clock, wrapping like a 32-bit tick count.
 std::int32_t TickCount() {
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                std::chrono::steady_clock::now().time_since_epoch())
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
                 .count();
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(ms));
 }
@@ -24,15 +23,13 @@ std::int32_t TCustomSyncUSocket::RunAndWait(const std::function<void()>& proc, b
 }
 
 std::int32_t TCustomSyncUSocket::WaitForFlag(bool& flag) {
-  FTimeStop = static_cast<std::int32_t>(static_cast<std::uint32_t>(TickCount()) +
-                                        static_cast<std::uint32_t>(FTimeout));
+  FTimeStop = static_cast<std::int32_t>(static_cast<std::uint32_t>(TickCount()) + static_cast<std::uint32_t>(FTimeout));
   for (;;) {
     if (flag) return 0;
     // The difference, not the values, is compared, so the wrap of the tick
     // count does not end a wait early.
-    bool timedOut = FTimeout > 0 &&
-                    static_cast<std::int32_t>(static_cast<std::uint32_t>(TickCount()) -
-                                              static_cast<std::uint32_t>(FTimeStop)) > 0;
+    bool timedOut = FTimeout > 0 && static_cast<std::int32_t>(static_cast<std::uint32_t>(TickCount()) -
+                                                              static_cast<std::uint32_t>(FTimeStop)) > 0;
     if (timedOut || FTerminated) return kSyncWaitFailed;
     try {
       PumpMessages();

@@ -168,9 +168,7 @@ void TQuarneTelorus::SetAutoQuality(bool v) {
   SendEncodings(FCodec);
 }
 
-std::int32_t TQuarneTelorus::QualityInUse() const {
-  return FAutoQuality ? FLinkMeter.Quality() : FJpegQuality;
-}
+std::int32_t TQuarneTelorus::QualityInUse() const { return FAutoQuality ? FLinkMeter.Quality() : FJpegQuality; }
 
 void TQuarneTelorus::SetRequestFreames(bool v) {
   FRequestFreames = v;

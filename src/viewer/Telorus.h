@@ -36,7 +36,17 @@ namespace telorus::viewer {
 
 // The codec announced first. Values after vncHextile were added later; a
 // host that sets only the first five sees the same behaviour as before.
-enum TVNCCodec : std::uint8_t { vncRAW, vncCopyRect, vncRRE, vncCoRRE, vncHextile, vncZlib, vncTight, vncZRLE, vncTRLE };
+enum TVNCCodec : std::uint8_t {
+  vncRAW,
+  vncCopyRect,
+  vncRRE,
+  vncCoRRE,
+  vncHextile,
+  vncZlib,
+  vncTight,
+  vncZRLE,
+  vncTRLE
+};
 enum TemuPixelFmt : std::uint8_t { VNCAuto, VNC8Bit };
 
 using TNotifyEvent = std::function<void(TObject* Sender)>;
@@ -376,7 +386,7 @@ class TQuarneTelorus : public TComponent, private RfbSessionHandler {
   LinkMeter FLinkMeter;
   bool FPacedRequests = false;
   bool FRequestOutstanding = false;
-  bool FLossyShown = false;      // AutoQuality: JPEG shown since the last lossless picture
+  bool FLossyShown = false;       // AutoQuality: JPEG shown since the last lossless picture
   bool FLosslessRefresh = false;  // AutoQuality: the whole screen is being fetched lossless
   std::chrono::steady_clock::time_point FLastChange{};
   std::chrono::steady_clock::time_point FRequestSent{};
@@ -404,7 +414,7 @@ class TQuarneTelorus : public TComponent, private RfbSessionHandler {
   bool FSubComponent = false;
 
   // Input.
-  bool FClickPending = false;          // the left button went down in the window
+  bool FClickPending = false;            // the left button went down in the window
   std::int32_t FWheelRemainder[2] = {};  // vertical, horizontal: part of a notch
 };
 

@@ -28,8 +28,8 @@ void TQuarneTelorus::Paint() {
 
 void TQuarneTelorus::CopyWholePicture() {
   // Parts of the window beyond the picture keep the background.
-  FWindow.CopyFromSurface(FSession->Frame()->Surface(), {0, 0, FSession->FrameWidth(), FSession->FrameHeight()}, -std::int64_t{FxPosition},
-                          -std::int64_t{FyPosition});
+  FWindow.CopyFromSurface(FSession->Frame()->Surface(), {0, 0, FSession->FrameWidth(), FSession->FrameHeight()},
+                          -std::int64_t{FxPosition}, -std::int64_t{FyPosition});
 }
 
 void TQuarneTelorus::ScaledCopy(std::int64_t left, std::int64_t top, std::int64_t right, std::int64_t bottom) {
@@ -38,10 +38,9 @@ void TQuarneTelorus::ScaledCopy(std::int64_t left, std::int64_t top, std::int64_
   const ScaledSpan y = AxisScale(FSession->FrameHeight(), FWindow.Height()).Span(top, bottom);
   // The result of a scaled copy is not examined: a failure shows at the next
   // paint.
-  FWindow.StretchFromSurface(FSession->Frame()->Surface(),
-                             {x.source, y.source, x.source + x.sourceLength, y.source + y.sourceLength},
-                             {x.dest, y.dest, x.dest + x.destLength, y.dest + y.destLength},
-                             {x.clipFrom, y.clipFrom, x.clipTo, y.clipTo});
+  FWindow.StretchFromSurface(
+      FSession->Frame()->Surface(), {x.source, y.source, x.source + x.sourceLength, y.source + y.sourceLength},
+      {x.dest, y.dest, x.dest + x.destLength, y.dest + y.destLength}, {x.clipFrom, y.clipFrom, x.clipTo, y.clipTo});
 }
 
 void TQuarneTelorus::PaintUpdatedRect(int x, int y, int width, int height) {
@@ -118,8 +117,8 @@ void TQuarneTelorus::SetStretch(bool v) {
 void TQuarneTelorus::EnableAutoRange() {
   if (FAutoRangeSuspensions <= 0) return;
   if (--FAutoRangeSuspensions > 0) return;
-  const bool barShown = FWindow.ScrollBar(ScrollBarKind::Horizontal).visible ||
-                        FWindow.ScrollBar(ScrollBarKind::Vertical).visible;
+  const bool barShown =
+      FWindow.ScrollBar(ScrollBarKind::Horizontal).visible || FWindow.ScrollBar(ScrollBarKind::Vertical).visible;
   if (!barShown || FStretch) return;
   FWindow.SetScrollRange(ScrollBarKind::Horizontal, FSession->FrameWidth());
   FWindow.SetScrollRange(ScrollBarKind::Vertical, FSession->FrameHeight());

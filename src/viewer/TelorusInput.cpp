@@ -26,29 +26,62 @@ constexpr std::size_t kKeyRows = 45 + 10 + 6 + 16;
 constexpr std::array<KeyRow, kKeyRows> MakeKeyTable() {
   std::array<KeyRow, kKeyRows> rows{};
   const KeyRow fixed[] = {
-      {0x08, 0xFF08}, {0x09, 0xFF09}, {0x0C, 0xFF0B}, {0x0D, 0xFF0D},  // BackSpace Tab Clear Return
-      {0x10, 0xFFE1}, {0x11, 0xFFE3}, {0x12, 0xFFE9},                  // Shift Ctrl Alt: the left-hand keysyms
-      {0x13, 0xFF13}, {0x14, 0xFFE5}, {0x1B, 0xFF1B}, {0x20, 0x0020},  // Pause Caps_Lock Escape space
-      {0x21, 0xFF55}, {0x22, 0xFF56}, {0x23, 0xFF57}, {0x24, 0xFF50},  // Prior Next End Home
-      {0x25, 0xFF51}, {0x26, 0xFF52}, {0x27, 0xFF53}, {0x28, 0xFF54},  // Left Up Right Down
-      {0x29, 0xFF60}, {0x2B, 0xFF62}, {0x2C, 0xFF61}, {0x2D, 0xFF63},  // Select Execute Print Insert
-      {0x2E, 0xFFFF}, {0x2F, 0xFF6A},                                  // Delete Help
+      {0x08, 0xFF08},
+      {0x09, 0xFF09},
+      {0x0C, 0xFF0B},
+      {0x0D, 0xFF0D},  // BackSpace Tab Clear Return
+      {0x10, 0xFFE1},
+      {0x11, 0xFFE3},
+      {0x12, 0xFFE9},  // Shift Ctrl Alt: the left-hand keysyms
+      {0x13, 0xFF13},
+      {0x14, 0xFFE5},
+      {0x1B, 0xFF1B},
+      {0x20, 0x0020},  // Pause Caps_Lock Escape space
+      {0x21, 0xFF55},
+      {0x22, 0xFF56},
+      {0x23, 0xFF57},
+      {0x24, 0xFF50},  // Prior Next End Home
+      {0x25, 0xFF51},
+      {0x26, 0xFF52},
+      {0x27, 0xFF53},
+      {0x28, 0xFF54},  // Left Up Right Down
+      {0x29, 0xFF60},
+      {0x2B, 0xFF62},
+      {0x2C, 0xFF61},
+      {0x2D, 0xFF63},  // Select Execute Print Insert
+      {0x2E, 0xFFFF},
+      {0x2F, 0xFF6A},  // Delete Help
       // The Windows logo keys and the Applications key. Their codes are
       // those of '[', '\' and ']' as characters, so without these rows the
       // logo key typed '[' on the remote desktop.
-      {0x5B, 0xFFEB}, {0x5C, 0xFFEC}, {0x5D, 0xFF67},                  // Super_L Super_R Menu
-      {0xA0, 0xFFE1}, {0xA1, 0xFFE2}, {0xA2, 0xFFE3}, {0xA3, 0xFFE4},  // Shift_L/R Control_L/R
-      {0xA4, 0xFFE9}, {0xA5, 0xFFEA},                                  // Alt_L/R
+      {0x5B, 0xFFEB},
+      {0x5C, 0xFFEC},
+      {0x5D, 0xFF67},  // Super_L Super_R Menu
+      {0xA0, 0xFFE1},
+      {0xA1, 0xFFE2},
+      {0xA2, 0xFFE3},
+      {0xA3, 0xFFE4},  // Shift_L/R Control_L/R
+      {0xA4, 0xFFE9},
+      {0xA5, 0xFFEA},  // Alt_L/R
       // The punctuation keys give their unshifted character; Shift travels
       // as a key event of its own.
-      {0xBA, 0x003B}, {0xBB, 0x003D}, {0xBC, 0x002C}, {0xBD, 0x002D},  // ; = , -
-      {0xBE, 0x002E}, {0xBF, 0x002F}, {0xC0, 0x0060}, {0xDB, 0x005B},  // . / ` [
-      {0xDC, 0x005C}, {0xDD, 0x005D}, {0xDE, 0x0027},                  // \ ] '
+      {0xBA, 0x003B},
+      {0xBB, 0x003D},
+      {0xBC, 0x002C},
+      {0xBD, 0x002D},  // ; = , -
+      {0xBE, 0x002E},
+      {0xBF, 0x002F},
+      {0xC0, 0x0060},
+      {0xDB, 0x005B},  // . / ` [
+      {0xDC, 0x005C},
+      {0xDD, 0x005D},
+      {0xDE, 0x0027},  // \ ] '
   };
   std::size_t n = 0;
   for (const KeyRow& row : fixed) rows[n++] = row;
   for (std::uint16_t c = 0x60; c <= 0x69; ++c) rows[n++] = {c, static_cast<std::uint16_t>(c + 0xFF50)};  // KP_0..KP_9
-  for (std::uint16_t c = 0x6A; c <= 0x6F; ++c) rows[n++] = {c, static_cast<std::uint16_t>(c + 0xFF40)};  // KP_Multiply..
+  for (std::uint16_t c = 0x6A; c <= 0x6F; ++c)
+    rows[n++] = {c, static_cast<std::uint16_t>(c + 0xFF40)};  // KP_Multiply..
   for (std::uint16_t c = 0x70; c <= 0x7F; ++c) rows[n++] = {c, static_cast<std::uint16_t>(c + 0xFF4E)};  // F1..F16
   return rows;
 }
@@ -105,9 +138,7 @@ void TQuarneTelorus::HandleWindowMessage(WindowMessage& m) {
   // base control's handling (the host's events).
   const bool forward = !Designing();
   switch (m.kind) {
-    case WindowMessageKind::Paint:
-      Paint();
-      return;
+    case WindowMessageKind::Paint: Paint(); return;
     case WindowMessageKind::Size:
       // A stretched picture is rescaled at the next paint.
       if (FStretch && forward) FWindow.Invalidate();
@@ -138,15 +169,12 @@ void TQuarneTelorus::HandleWindowMessage(WindowMessage& m) {
       return;
     case WindowMessageKind::ButtonDown:
     case WindowMessageKind::ButtonUp:
-    case WindowMessageKind::DoubleClick:
-      MouseButtonMessage(m);
-      return;
+    case WindowMessageKind::DoubleClick: MouseButtonMessage(m); return;
     case WindowMessageKind::Wheel:
       if (forward) ForwardWheel(m);
       return;
     case WindowMessageKind::SetFocus:
-    case WindowMessageKind::KillFocus:
-      return;
+    case WindowMessageKind::KillFocus: return;
   }
 }
 
@@ -256,8 +284,8 @@ void TQuarneTelorus::ForwardWheel(const WindowMessage& m) {
   const std::int32_t notches = remainder / platform::kWheelDelta;
   remainder -= notches * platform::kWheelDelta;
   const std::uint8_t held = ButtonMask(m.keyFlags);
-  const std::uint8_t button = m.horizontal ? (notches > 0 ? kWheelRight : kWheelLeft)
-                                           : (notches > 0 ? kWheelUp : kWheelDown);
+  const std::uint8_t button =
+      m.horizontal ? (notches > 0 ? kWheelRight : kWheelLeft) : (notches > 0 ? kWheelUp : kWheelDown);
   for (std::int32_t i = 0; i < (notches < 0 ? -notches : notches); ++i) {
     PointerEvent(static_cast<std::uint8_t>(held | button), m.x, m.y);
     PointerEvent(held, m.x, m.y);

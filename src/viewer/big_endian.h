@@ -9,13 +9,10 @@
 
 namespace telorus::viewer {
 
-inline std::uint16_t ReadU16BE(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
-}
+inline std::uint16_t ReadU16BE(const std::uint8_t* p) { return static_cast<std::uint16_t>((p[0] << 8) | p[1]); }
 
 inline std::uint32_t ReadU32BE(const std::uint8_t* p) {
-  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
-         std::uint32_t{p[3]};
+  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | std::uint32_t{p[3]};
 }
 
 inline void WriteU16BE(std::uint8_t* p, std::uint16_t value) {
@@ -30,9 +27,7 @@ inline void WriteU32BE(std::uint8_t* p, std::uint32_t value) {
   p[3] = static_cast<std::uint8_t>(value);
 }
 
-inline std::uint16_t ReadU16LE(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
+inline std::uint16_t ReadU16LE(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 
 inline std::uint32_t ReadU32LE(const std::uint8_t* p) {
   if constexpr (std::endian::native == std::endian::little) {
@@ -40,8 +35,7 @@ inline std::uint32_t ReadU32LE(const std::uint8_t* p) {
     std::memcpy(&value, p, sizeof value);
     return value;
   } else {
-    return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
-           (std::uint32_t{p[3]} << 24);
+    return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[3]} << 24);
   }
 }
 

@@ -44,8 +44,8 @@ class TileRunDecoder {
   // `out`, rows `stride` pixels apart (null: into `Pixels`, rows `width`
   // apart), except a tile of one colour, which only sets `SolidPixel`.
   // A tile that turns out Short may have written some of its pixels.
-  Outcome Tile(const std::uint8_t* data, std::size_t length, int width, int height,
-               bool trle, std::size_t& used, std::uint32_t* out = nullptr, std::ptrdiff_t stride = 0);
+  Outcome Tile(const std::uint8_t* data, std::size_t length, int width, int height, bool trle, std::size_t& used,
+               std::uint32_t* out = nullptr, std::ptrdiff_t stride = 0);
   bool Solid() const { return solid_; }
   std::uint32_t SolidPixel() const { return solidPixel_; }
   const std::uint32_t* Pixels() const { return pixels_.data(); }
@@ -57,8 +57,8 @@ class TileRunDecoder {
   void ForgetPalette() { paletteSize_ = 0; }
 
  private:
-  Outcome Runs(const std::uint8_t* data, std::size_t length, std::size_t at, int width, int height,
-               bool indexed, std::size_t& used, std::uint32_t* out, std::ptrdiff_t stride);
+  Outcome Runs(const std::uint8_t* data, std::size_t length, std::size_t at, int width, int height, bool indexed,
+               std::size_t& used, std::uint32_t* out, std::ptrdiff_t stride);
   Outcome Bad(const char* error) {
     error_ = error;
     return Outcome::Bad;
@@ -140,9 +140,9 @@ class TightDecoder final : public EncodingDecoder {
   CompactPixelRow row_;
   const PixelConverter* pixels_ = nullptr;
   std::array<std::uint32_t, 256> palette_{};
-  std::vector<std::uint32_t> out_;     // one row of memory pixels
-  std::vector<std::uint16_t> above_;   // gradient: the row above, per channel
-  std::vector<std::uint8_t> raw_;      // gradient: a row rebuilt as raw pixels
+  std::vector<std::uint32_t> out_;    // one row of memory pixels
+  std::vector<std::uint16_t> above_;  // gradient: the row above, per channel
+  std::vector<std::uint8_t> raw_;     // gradient: a row rebuilt as raw pixels
   std::unique_ptr<JpegDecoder> jpeg_;
 };
 

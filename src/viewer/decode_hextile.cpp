@@ -8,8 +8,7 @@
 
 namespace telorus::viewer {
 
-DecodeResult RectangleDecoder::DecodeHextile(ReceiveBuffer& buffer, FrameBitmap& frame,
-                                             const PixelConverter& pixels) {
+DecodeResult RectangleDecoder::DecodeHextile(ReceiveBuffer& buffer, FrameBitmap& frame, const PixelConverter& pixels) {
   // A rectangle without area has no tiles, and so no data.
   if (rect_.width == 0 || rect_.height == 0) return DecodeResult::Finished;
 
@@ -30,8 +29,7 @@ DecodeResult RectangleDecoder::DecodeHextile(ReceiveBuffer& buffer, FrameBitmap&
   }
 }
 
-DecodeResult RectangleDecoder::HextilePiece(ReceiveBuffer& buffer, FrameBitmap& frame,
-                                            const PixelConverter& pixels) {
+DecodeResult RectangleDecoder::HextilePiece(ReceiveBuffer& buffer, FrameBitmap& frame, const PixelConverter& pixels) {
   switch (hextile_.HextileStage) {
     case 0: {
       std::uint8_t subencoding = 0;
@@ -40,10 +38,8 @@ DecodeResult RectangleDecoder::HextilePiece(ReceiveBuffer& buffer, FrameBitmap& 
       hextile_.HextileStage = 1;
       return DecodeResult::PieceDone;
     }
-    case 1:
-      return HextileTileBody(buffer, frame, pixels);
-    default:
-      return HextileSubrects(buffer, frame, pixels);
+    case 1: return HextileTileBody(buffer, frame, pixels);
+    default: return HextileSubrects(buffer, frame, pixels);
   }
 }
 
@@ -59,8 +55,7 @@ DecodeResult RectangleDecoder::HextileTileBody(ReceiveBuffer& buffer, FrameBitma
 
   if (subencoding & kHextileRaw) {
     const std::size_t size =
-        static_cast<std::size_t>(tile.TileWidth) * static_cast<std::size_t>(tile.TileHeight) *
-        bytesPerPixel;
+        static_cast<std::size_t>(tile.TileWidth) * static_cast<std::size_t>(tile.TileHeight) * bytesPerPixel;
     const std::uint8_t* data = buffer.PeekView(size);
     if (data == nullptr) return DecodeResult::NeedMore;
     frame.PlotRawPixels(pixels, data, tile.TileX, tile.TileY, tile.TileWidth, tile.TileHeight);
@@ -79,9 +74,9 @@ DecodeResult RectangleDecoder::HextileTileBody(ReceiveBuffer& buffer, FrameBitma
     body += bytesPerPixel;
   }
   // Every tile that is not raw starts as its background, given or kept.
-  frame.Surface().FillRect({tile.TileX, tile.TileY, std::int64_t{tile.TileX} + tile.TileWidth,
-                            std::int64_t{tile.TileY} + tile.TileHeight},
-                           tile.HextileBackground);
+  frame.Surface().FillRect(
+      {tile.TileX, tile.TileY, std::int64_t{tile.TileX} + tile.TileWidth, std::int64_t{tile.TileY} + tile.TileHeight},
+      tile.HextileBackground);
   if (subencoding & kHextileForegroundSpecified) {
     tile.HextileForeground = pixels.PixelToColor(pixels.ValueAt(body));
     body += bytesPerPixel;
@@ -114,8 +109,7 @@ DecodeResult RectangleDecoder::HextileSubrects(ReceiveBuffer& buffer, FrameBitma
     const std::uint8_t extent = subrect[pixelSize + 1];
     const std::int64_t left = std::int64_t{tile.TileX} + (position >> 4);
     const std::int64_t top = std::int64_t{tile.TileY} + (position & 0x0F);
-    surface.FillRect({left, top, left + (extent >> 4) + 1, top + (extent & 0x0F) + 1},
-                     tile.HextileForeground);
+    surface.FillRect({left, top, left + (extent >> 4) + 1, top + (extent & 0x0F) + 1}, tile.HextileForeground);
   }
   buffer.Discard(size);
   return NextTile();

@@ -57,20 +57,17 @@ void TightDecoder::Begin(const RectangleHeader& rect) {
   failure_.clear();
 }
 
-DecodeResult TightDecoder::Step(ReceiveBuffer& buffer, FrameBitmap& frame,
-                                const PixelConverter& pixels) {
+DecodeResult TightDecoder::Step(ReceiveBuffer& buffer, FrameBitmap& frame, const PixelConverter& pixels) {
   if (stage_ == 0) return Header(buffer, frame, pixels);
   // The sizes of this rectangle's rows were fixed by its header.
-  if (TightCompactPixel(pixels).bytes != row_.Layout().bytes ||
-      pixels.BytesPerPixel() != pixels_->BytesPerPixel()) {
+  if (TightCompactPixel(pixels).bytes != row_.Layout().bytes || pixels.BytesPerPixel() != pixels_->BytesPerPixel()) {
     return Fail("Pixel format changed inside a Tight rectangle");
   }
   if (stage_ == 1) return Jpeg(buffer, frame);
   return Rows(buffer, frame);
 }
 
-DecodeResult TightDecoder::Header(ReceiveBuffer& buffer, FrameBitmap& frame,
-                                  const PixelConverter& pixels) {
+DecodeResult TightDecoder::Header(ReceiveBuffer& buffer, FrameBitmap& frame, const PixelConverter& pixels) {
   const std::size_t length = buffer.Unread();
   const std::uint8_t* data = buffer.PeekView(length);
   if (length < 1) return DecodeResult::NeedMore;
@@ -95,9 +92,9 @@ DecodeResult TightDecoder::Header(ReceiveBuffer& buffer, FrameBitmap& frame,
     const std::uint32_t pixel = row_.One(data + at);
     at += px;
     takeHeader();
-    frame.Surface().FillRect({rect_.x, rect_.y, std::int64_t{rect_.x} + rect_.width,
-                              std::int64_t{rect_.y} + rect_.height},
-                             platform::MemoryToColour(pixel));
+    frame.Surface().FillRect(
+        {rect_.x, rect_.y, std::int64_t{rect_.x} + rect_.width, std::int64_t{rect_.y} + rect_.height},
+        platform::MemoryToColour(pixel));
     return DecodeResult::Finished;
   }
   if (method == kMethodJpeg) {
@@ -136,12 +133,8 @@ DecodeResult TightDecoder::Header(ReceiveBuffer& buffer, FrameBitmap& frame,
     }
   }
   switch (filter_) {
-    case Filter::Palette:
-      rowBytes_ = colours == 2 ? (std::size_t{rect_.width} + 7) / 8 : rect_.width;
-      break;
-    default:
-      rowBytes_ = std::size_t{rect_.width} * px;
-      break;
+    case Filter::Palette: rowBytes_ = colours == 2 ? (std::size_t{rect_.width} + 7) / 8 : rect_.width; break;
+    default: rowBytes_ = std::size_t{rect_.width} * px; break;
   }
   const std::uint64_t dataSize = std::uint64_t{rowBytes_} * rect_.height;
   compressed_ = basic && dataSize >= kMinCompressed;
@@ -163,8 +156,7 @@ DecodeResult TightDecoder::Jpeg(ReceiveBuffer& buffer, FrameBitmap& frame) {
   const std::uint8_t* picture = buffer.PeekView(jpegLength_);
   if (picture == nullptr) return DecodeResult::NeedMore;
   std::string error;
-  if (!jpeg_->Decode(picture, jpegLength_, frame.Surface(), rect_.x, rect_.y, rect_.width,
-                     rect_.height, error)) {
+  if (!jpeg_->Decode(picture, jpegLength_, frame.Surface(), rect_.x, rect_.y, rect_.width, rect_.height, error)) {
     return Fail(error);
   }
   buffer.Discard(jpegLength_);
@@ -172,14 +164,14 @@ DecodeResult TightDecoder::Jpeg(ReceiveBuffer& buffer, FrameBitmap& frame) {
 }
 
 DecodeResult TightDecoder::Rows(ReceiveBuffer& buffer, FrameBitmap& frame) {
-  const std::uint32_t bandRows = static_cast<std::uint32_t>(
-      std::max<std::size_t>(1, kBandBytes / std::max<std::size_t>(1, rowBytes_)));
+  const std::uint32_t bandRows =
+      static_cast<std::uint32_t>(std::max<std::size_t>(1, kBandBytes / std::max<std::size_t>(1, rowBytes_)));
   if (!compressed_) {
     // Short data and Tight without zlib come as they are, row by row.
     if (rowBytes_ == 0 || rowsDone_ == rect_.height) return DecodeResult::Finished;
     if (!buffer.CanHold(rowBytes_)) return Fail("Tight row larger than the receive buffer");
-    const auto rows = static_cast<std::uint32_t>(std::min<std::size_t>(
-        {std::size_t{rect_.height} - rowsDone_, buffer.Unread() / rowBytes_, bandRows}));
+    const auto rows = static_cast<std::uint32_t>(
+        std::min<std::size_t>({std::size_t{rect_.height} - rowsDone_, buffer.Unread() / rowBytes_, bandRows}));
     if (rows == 0) return DecodeResult::NeedMore;
     DrawRows(frame, buffer.PeekView(rows * rowBytes_), rows);
     buffer.Discard(rows * rowBytes_);
@@ -195,8 +187,8 @@ DecodeResult TightDecoder::Rows(ReceiveBuffer& buffer, FrameBitmap& frame) {
       break;
     }
     if (!window_.Ensure(buffer, rowBytes_, progress, last)) break;
-    const auto rows = static_cast<std::uint32_t>(
-        std::min<std::size_t>(rect_.height - rowsDone_, window_.Available() / rowBytes_));
+    const auto rows =
+        static_cast<std::uint32_t>(std::min<std::size_t>(rect_.height - rowsDone_, window_.Available() / rowBytes_));
     DrawRows(frame, window_.Data(), rows);
     window_.Consume(rows * rowBytes_);
     progress = true;
@@ -216,9 +208,7 @@ void TightDecoder::DrawRows(FrameBitmap& frame, const std::uint8_t* data, std::u
     const bool direct = across && y < surface.Height();
     std::uint32_t* out = direct ? surface.Row(static_cast<int>(y)) + rect_.x : out_.data();
     switch (filter_) {
-      case Filter::Copy:
-        row_.Convert(data, width, out);
-        break;
+      case Filter::Copy: row_.Convert(data, width, out); break;
       case Filter::Palette:
         if (rowBytes_ < width) {  // two colours, a bit each, leftmost first
           for (std::size_t x = 0; x < width; ++x) out[x] = palette_[(data[x >> 3] >> (7 - (x & 7))) & 1u];
@@ -226,9 +216,7 @@ void TightDecoder::DrawRows(FrameBitmap& frame, const std::uint8_t* data, std::u
           for (std::size_t x = 0; x < width; ++x) out[x] = palette_[data[x]];
         }
         break;
-      case Filter::Gradient:
-        GradientRow(data, out);
-        break;
+      case Filter::Gradient: GradientRow(data, out); break;
     }
     if (!direct) PutPixels(surface, rect_.x, y, out, static_cast<std::int64_t>(width));
     ++rowsDone_;
@@ -242,8 +230,7 @@ void TightDecoder::GradientRow(const std::uint8_t* data, std::uint32_t* out) {
   const std::size_t width = rect_.width;
   const PixelFormat& f = pixels_->Format();
   const bool rgb = row_.Layout().kind == CompactPixel::Kind::Rgb;
-  const std::uint16_t max[3] = {rgb ? std::uint16_t{255} : f.redMax,
-                                rgb ? std::uint16_t{255} : f.greenMax,
+  const std::uint16_t max[3] = {rgb ? std::uint16_t{255} : f.redMax, rgb ? std::uint16_t{255} : f.greenMax,
                                 rgb ? std::uint16_t{255} : f.blueMax};
   const unsigned shift[3] = {f.redShift & 31u, f.greenShift & 31u, f.blueShift & 31u};
   const auto px = static_cast<std::size_t>(row_.Layout().bytes);
@@ -277,8 +264,7 @@ void TightDecoder::GradientRow(const std::uint8_t* data, std::uint32_t* out) {
       out[x] = (channels[0] << 16) | (channels[1] << 8) | channels[2];
     } else {
       // Rebuild the pixel value; the row is converted as raw pixels are.
-      const std::uint32_t value =
-          (channels[0] << shift[0]) | (channels[1] << shift[1]) | (channels[2] << shift[2]);
+      const std::uint32_t value = (channels[0] << shift[0]) | (channels[1] << shift[1]) | (channels[2] << shift[2]);
       for (int b = 0; b < bytes; ++b) {
         const int position = big ? bytes - 1 - b : b;
         raw[b] = static_cast<std::uint8_t>(value >> (8 * position));

@@ -22,8 +22,7 @@ void ZlibDecoder::Begin(const RectangleHeader& rect) {
   failure_.clear();
 }
 
-DecodeResult ZlibDecoder::Step(ReceiveBuffer& buffer, FrameBitmap& frame,
-                               const PixelConverter& pixels) {
+DecodeResult ZlibDecoder::Step(ReceiveBuffer& buffer, FrameBitmap& frame, const PixelConverter& pixels) {
   if (stage_ == 0) {
     std::uint8_t length[4];
     if (!buffer.TakeBytes(length, sizeof length)) return DecodeResult::NeedMore;
@@ -41,10 +40,9 @@ DecodeResult ZlibDecoder::Step(ReceiveBuffer& buffer, FrameBitmap& frame,
       break;
     }
     if (!window_.Ensure(buffer, rowBytes, progress, last)) break;
-    const auto rows = static_cast<std::uint32_t>(
-        std::min<std::size_t>(rect_.height - rowsDone_, window_.Available() / rowBytes));
-    frame.PlotRawPixels(pixels, window_.Data(), rect_.x, std::int64_t{rect_.y} + rowsDone_,
-                        rect_.width, rows);
+    const auto rows =
+        static_cast<std::uint32_t>(std::min<std::size_t>(rect_.height - rowsDone_, window_.Available() / rowBytes));
+    frame.PlotRawPixels(pixels, window_.Data(), rect_.x, std::int64_t{rect_.y} + rowsDone_, rect_.width, rows);
     window_.Consume(rows * rowBytes);
     rowsDone_ += rows;
     progress = true;

@@ -20,8 +20,8 @@ constexpr std::size_t kZrleWindow = std::size_t{64} << 10;
 // Decodes a tile straight into the framebuffer where it lies wholly on it,
 // otherwise aside and then the part that lies on it.
 TileRunDecoder::Outcome DecodeTile(TileRunDecoder& tiles, FrameBitmap& frame, const std::uint8_t* data,
-                                   std::size_t length, std::int64_t x, std::int64_t y, int width,
-                                   int height, bool trle, std::size_t& used) {
+                                   std::size_t length, std::int64_t x, std::int64_t y, int width, int height, bool trle,
+                                   std::size_t& used) {
   platform::Surface& surface = frame.Surface();
   const bool inside = x + width <= surface.Width() && y + height <= surface.Height();
   std::uint32_t* out = inside ? surface.Row(static_cast<int>(y)) + x : nullptr;
@@ -40,9 +40,8 @@ TileRunDecoder::Outcome DecodeTile(TileRunDecoder& tiles, FrameBitmap& frame, co
 
 // ---- Tiles ----
 
-TileRunDecoder::Outcome TileRunDecoder::Tile(const std::uint8_t* data, std::size_t length,
-                                             int width, int height, bool trle, std::size_t& used,
-                                             std::uint32_t* out, std::ptrdiff_t stride) {
+TileRunDecoder::Outcome TileRunDecoder::Tile(const std::uint8_t* data, std::size_t length, int width, int height,
+                                             bool trle, std::size_t& used, std::uint32_t* out, std::ptrdiff_t stride) {
   if (length < 1) return Outcome::Short;
   if (out == nullptr) {
     out = pixels_.data();
@@ -120,9 +119,9 @@ TileRunDecoder::Outcome TileRunDecoder::Tile(const std::uint8_t* data, std::size
   return Bad(trle ? "TRLE tile of an unused sub-encoding" : "ZRLE tile of an unused sub-encoding");
 }
 
-TileRunDecoder::Outcome TileRunDecoder::Runs(const std::uint8_t* data, std::size_t length,
-                                             std::size_t at, int width, int height, bool indexed,
-                                             std::size_t& used, std::uint32_t* out, std::ptrdiff_t stride) {
+TileRunDecoder::Outcome TileRunDecoder::Runs(const std::uint8_t* data, std::size_t length, std::size_t at, int width,
+                                             int height, bool indexed, std::size_t& used, std::uint32_t* out,
+                                             std::ptrdiff_t stride) {
   const auto px = static_cast<std::size_t>(PixelBytes());
   const int count = width * height;
   // Runs go on from the end of one row to the start of the next.
@@ -186,8 +185,7 @@ void ZrleDecoder::Begin(const RectangleHeader& rect) {
   failure_.clear();
 }
 
-DecodeResult ZrleDecoder::Step(ReceiveBuffer& buffer, FrameBitmap& frame,
-                               const PixelConverter& pixels) {
+DecodeResult ZrleDecoder::Step(ReceiveBuffer& buffer, FrameBitmap& frame, const PixelConverter& pixels) {
   if (stage_ == 0) {
     std::uint8_t length[4];
     if (!buffer.TakeBytes(length, sizeof length)) return DecodeResult::NeedMore;
@@ -209,8 +207,8 @@ DecodeResult ZrleDecoder::Step(ReceiveBuffer& buffer, FrameBitmap& frame,
     const int width = static_cast<int>(std::min<std::int64_t>(64, right - tileX_));
     const int height = static_cast<int>(std::min<std::int64_t>(64, bottom - tileY_));
     std::size_t used = 0;
-    const auto outcome = DecodeTile(tiles_, frame, window_.Data(), window_.Available(), tileX_, tileY_,
-                                    width, height, false, used);
+    const auto outcome =
+        DecodeTile(tiles_, frame, window_.Data(), window_.Available(), tileX_, tileY_, width, height, false, used);
     if (outcome == TileRunDecoder::Outcome::Bad) return Fail(tiles_.Error());
     if (outcome == TileRunDecoder::Outcome::Short) {
       if (window_.Available() == window_.Capacity()) return Fail("ZRLE tile larger than a tile can be");
@@ -240,8 +238,7 @@ void TrleDecoder::Begin(const RectangleHeader& rect) {
   failure_.clear();
 }
 
-DecodeResult TrleDecoder::Step(ReceiveBuffer& buffer, FrameBitmap& frame,
-                               const PixelConverter& pixels) {
+DecodeResult TrleDecoder::Step(ReceiveBuffer& buffer, FrameBitmap& frame, const PixelConverter& pixels) {
   tiles_.SetFormat(pixels, ZrleCompactPixel(pixels));
   const std::int64_t right = std::int64_t{rect_.x} + rect_.width;
   const std::int64_t bottom = std::int64_t{rect_.y} + rect_.height;

@@ -11,8 +11,7 @@
 namespace telorus::viewer {
 
 RectangleHeader RectangleHeader::FromWire(const std::uint8_t* wire) {
-  return {ReadU16BE(wire), ReadU16BE(wire + 2), ReadU16BE(wire + 4), ReadU16BE(wire + 6),
-          ReadU32BE(wire + 8)};
+  return {ReadU16BE(wire), ReadU16BE(wire + 2), ReadU16BE(wire + 4), ReadU16BE(wire + 6), ReadU32BE(wire + 8)};
 }
 
 RectangleDecoder::RectangleDecoder() {
@@ -34,8 +33,7 @@ bool RectangleDecoder::Decodes(std::uint32_t encoding) const {
       encoding == kEncodingCoRRE || encoding == kEncodingHextile) {
     return true;
   }
-  return std::any_of(table_.begin(), table_.end(),
-                     [&](const auto& entry) { return entry.first == encoding; });
+  return std::any_of(table_.begin(), table_.end(), [&](const auto& entry) { return entry.first == encoding; });
 }
 
 void RectangleDecoder::BeginRectangle(const RectangleHeader& header) {
@@ -49,25 +47,19 @@ void RectangleDecoder::BeginRectangle(const RectangleHeader& header) {
     }
   }
   switch (header.encoding) {
-    case kEncodingRaw:
-      rawRowsDone_ = 0;
-      break;
+    case kEncodingRaw: rawRowsDone_ = 0; break;
     case kEncodingRRE:
-    case kEncodingCoRRE:
-      rre_.RreStage = 0;
-      break;
+    case kEncodingCoRRE: rre_.RreStage = 0; break;
     case kEncodingHextile:
       hextile_.TileX = header.x;
       hextile_.TileY = header.y;
       hextile_.HextileStage = 0;
       break;
-    default:
-      break;
+    default: break;
   }
 }
 
-DecodeResult RectangleDecoder::DecodeStep(ReceiveBuffer& buffer, FrameBitmap& frame,
-                                          const PixelConverter& pixels) {
+DecodeResult RectangleDecoder::DecodeStep(ReceiveBuffer& buffer, FrameBitmap& frame, const PixelConverter& pixels) {
   const std::uint32_t encoding = rect_.encoding;
   if (encoding == kEncodingCopyRect) return DecodeCopyRect(buffer, frame);
   if (!Decodes(encoding)) return DecodeResult::Finished;
@@ -81,14 +73,10 @@ DecodeResult RectangleDecoder::DecodeStep(ReceiveBuffer& buffer, FrameBitmap& fr
     return result;
   }
   switch (encoding) {
-    case kEncodingRaw:
-      return DecodeRaw(buffer, frame, pixels);
-    case kEncodingRRE:
-      return DecodeRRE(buffer, frame, pixels, false);
-    case kEncodingCoRRE:
-      return DecodeRRE(buffer, frame, pixels, true);
-    default:
-      return DecodeHextile(buffer, frame, pixels);
+    case kEncodingRaw: return DecodeRaw(buffer, frame, pixels);
+    case kEncodingRRE: return DecodeRRE(buffer, frame, pixels, false);
+    case kEncodingCoRRE: return DecodeRRE(buffer, frame, pixels, true);
+    default: return DecodeHextile(buffer, frame, pixels);
   }
 }
 
@@ -99,9 +87,8 @@ DecodeResult RectangleDecoder::Fail(std::string text) {
 
 bool RectangleDecoder::Fits(const ReceiveBuffer& buffer, std::uint64_t size, const char* what) {
   if (buffer.CanHold(size)) return true;
-  failure_ = std::string(what) + " of " + std::to_string(size) +
-             " bytes exceeds the receive buffer limit of " + std::to_string(buffer.Cap()) +
-             " bytes";
+  failure_ = std::string(what) + " of " + std::to_string(size) + " bytes exceeds the receive buffer limit of " +
+             std::to_string(buffer.Cap()) + " bytes";
   return false;
 }
 
@@ -111,20 +98,16 @@ bool RectangleDecoder::Fits(const ReceiveBuffer& buffer, std::uint64_t size, con
 // any size decodes with a receive buffer of one row (256 KiB at most). A band
 // covers at most kRawBandBytes of framebuffer, so that the engine's copy of
 // the band to the window still finds it in the cache.
-DecodeResult RectangleDecoder::DecodeRaw(ReceiveBuffer& buffer, FrameBitmap& frame,
-                                         const PixelConverter& pixels) {
-  const std::size_t rowBytes =
-      std::size_t{rect_.width} * static_cast<std::size_t>(pixels.BytesPerPixel());
+DecodeResult RectangleDecoder::DecodeRaw(ReceiveBuffer& buffer, FrameBitmap& frame, const PixelConverter& pixels) {
+  const std::size_t rowBytes = std::size_t{rect_.width} * static_cast<std::size_t>(pixels.BytesPerPixel());
   const std::uint32_t rowsLeft = rect_.height - rawRowsDone_;
   if (rowBytes == 0 || rowsLeft == 0) return DecodeResult::Finished;
   if (!Fits(buffer, rowBytes, "Raw row")) return DecodeResult::Failed;
   const std::size_t bandRows = std::max<std::size_t>(1, kRawBandBytes / (std::size_t{rect_.width} * 4));
-  const auto rows = static_cast<std::uint32_t>(
-      std::min<std::size_t>({rowsLeft, buffer.Unread() / rowBytes, bandRows}));
+  const auto rows = static_cast<std::uint32_t>(std::min<std::size_t>({rowsLeft, buffer.Unread() / rowBytes, bandRows}));
   if (rows == 0) return DecodeResult::NeedMore;
   const std::size_t size = rows * rowBytes;
-  frame.PlotRawPixels(pixels, buffer.PeekView(size), rect_.x,
-                      std::int64_t{rect_.y} + rawRowsDone_, rect_.width, rows);
+  frame.PlotRawPixels(pixels, buffer.PeekView(size), rect_.x, std::int64_t{rect_.y} + rawRowsDone_, rect_.width, rows);
   buffer.Discard(size);
   rawRowsDone_ += rows;
   return rawRowsDone_ == rect_.height ? DecodeResult::Finished : DecodeResult::PieceDone;
@@ -146,8 +129,8 @@ DecodeResult RectangleDecoder::DecodeCopyRect(ReceiveBuffer& buffer, FrameBitmap
 
 // RRE and CoRRE: a header (subrectangle count and background pixel), then the
 // whole subrectangle list in one piece.
-DecodeResult RectangleDecoder::DecodeRRE(ReceiveBuffer& buffer, FrameBitmap& frame,
-                                         const PixelConverter& pixels, bool compact) {
+DecodeResult RectangleDecoder::DecodeRRE(ReceiveBuffer& buffer, FrameBitmap& frame, const PixelConverter& pixels,
+                                         bool compact) {
   const auto bytesPerPixel = static_cast<std::size_t>(pixels.BytesPerPixel());
   platform::Surface& surface = frame.Surface();
 
@@ -157,8 +140,7 @@ DecodeResult RectangleDecoder::DecodeRRE(ReceiveBuffer& buffer, FrameBitmap& fra
     rre_.SubrectCount = ReadU32BE(header);
     const Colour background = pixels.PixelToColor(pixels.ValueAt(header + 4));
     buffer.Discard(4 + bytesPerPixel);
-    surface.FillRect({rect_.x, rect_.y, std::int64_t{rect_.x} + rect_.width,
-                      std::int64_t{rect_.y} + rect_.height},
+    surface.FillRect({rect_.x, rect_.y, std::int64_t{rect_.x} + rect_.width, std::int64_t{rect_.y} + rect_.height},
                      background);
     if (rre_.SubrectCount == 0) return DecodeResult::Finished;
     rre_.RreStage = 1;
@@ -190,8 +172,7 @@ DecodeResult RectangleDecoder::DecodeRRE(ReceiveBuffer& buffer, FrameBitmap& fra
     // Positions are relative to the rectangle, in 16-bit arithmetic.
     const auto left = static_cast<std::uint16_t>(rect_.x + subX);
     const auto top = static_cast<std::uint16_t>(rect_.y + subY);
-    surface.FillRect({left, top, std::int64_t{left} + subWidth, std::int64_t{top} + subHeight},
-                     colour);
+    surface.FillRect({left, top, std::int64_t{left} + subWidth, std::int64_t{top} + subHeight}, colour);
   }
   buffer.Discard(static_cast<std::size_t>(listSize));
   return DecodeResult::Finished;

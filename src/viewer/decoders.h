@@ -52,11 +52,11 @@ class FrameBitmap;
 class PixelConverter;
 class ReceiveBuffer;
 
-using rfb::kEncodingRaw;
 using rfb::kEncodingCopyRect;
-using rfb::kEncodingRRE;
 using rfb::kEncodingCoRRE;
 using rfb::kEncodingHextile;
+using rfb::kEncodingRaw;
+using rfb::kEncodingRRE;
 
 // A FramebufferUpdate rectangle header, in host order.
 struct RectangleHeader {
@@ -127,8 +127,7 @@ class RectangleDecoder {
 
   // One decoding step of the current rectangle, in the pixel format of
   // `pixels` (the format in force now, also if it changed mid-rectangle).
-  DecodeResult DecodeStep(ReceiveBuffer& buffer, FrameBitmap& frame,
-                          const PixelConverter& pixels);
+  DecodeResult DecodeStep(ReceiveBuffer& buffer, FrameBitmap& frame, const PixelConverter& pixels);
 
   const RectangleHeader& Current() const { return rect_; }
   // Raw: the rows of the current rectangle drawn so far, from its top. Each
@@ -144,16 +143,11 @@ class RectangleDecoder {
   DecodeResult DecodeRaw(ReceiveBuffer& buffer, FrameBitmap& frame, const PixelConverter& pixels);
   DecodeResult DecodeCopyRect(ReceiveBuffer& buffer, FrameBitmap& frame);
   // `DecodeRRE` and, with compact subrectangles, `DecodeCoRRE`.
-  DecodeResult DecodeRRE(ReceiveBuffer& buffer, FrameBitmap& frame, const PixelConverter& pixels,
-                         bool compact);
-  DecodeResult DecodeHextile(ReceiveBuffer& buffer, FrameBitmap& frame,
-                             const PixelConverter& pixels);
-  DecodeResult HextilePiece(ReceiveBuffer& buffer, FrameBitmap& frame,
-                            const PixelConverter& pixels);
-  DecodeResult HextileTileBody(ReceiveBuffer& buffer, FrameBitmap& frame,
-                               const PixelConverter& pixels);
-  DecodeResult HextileSubrects(ReceiveBuffer& buffer, FrameBitmap& frame,
-                               const PixelConverter& pixels);
+  DecodeResult DecodeRRE(ReceiveBuffer& buffer, FrameBitmap& frame, const PixelConverter& pixels, bool compact);
+  DecodeResult DecodeHextile(ReceiveBuffer& buffer, FrameBitmap& frame, const PixelConverter& pixels);
+  DecodeResult HextilePiece(ReceiveBuffer& buffer, FrameBitmap& frame, const PixelConverter& pixels);
+  DecodeResult HextileTileBody(ReceiveBuffer& buffer, FrameBitmap& frame, const PixelConverter& pixels);
+  DecodeResult HextileSubrects(ReceiveBuffer& buffer, FrameBitmap& frame, const PixelConverter& pixels);
   DecodeResult NextTile();
   DecodeResult Fail(std::string text);
   // Whether a piece of `size` bytes could ever be buffered; sets the failure

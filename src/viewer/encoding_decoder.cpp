@@ -11,8 +11,7 @@ namespace {
 
 // The bits of the format that carry colour.
 std::uint64_t ColourMask(const PixelFormat& f) {
-  return (std::uint64_t{f.redMax} << (f.redShift & 63u)) |
-         (std::uint64_t{f.greenMax} << (f.greenShift & 63u)) |
+  return (std::uint64_t{f.redMax} << (f.redShift & 63u)) | (std::uint64_t{f.greenMax} << (f.greenShift & 63u)) |
          (std::uint64_t{f.blueMax} << (f.blueShift & 63u));
 }
 
@@ -30,8 +29,8 @@ CompactPixel ZrleCompactPixel(const PixelConverter& pixels) {
 
 CompactPixel TightCompactPixel(const PixelConverter& pixels) {
   const PixelFormat& f = pixels.Format();
-  if (f.trueColour && f.bitsPerPixel == 32 && f.depth == 24 && f.redMax == 255 &&
-      f.greenMax == 255 && f.blueMax == 255) {
+  if (f.trueColour && f.bitsPerPixel == 32 && f.depth == 24 && f.redMax == 255 && f.greenMax == 255 &&
+      f.blueMax == 255) {
     return {CompactPixel::Kind::Rgb, 3};
   }
   return {CompactPixel::Kind::Full, pixels.BytesPerPixel()};
@@ -41,16 +40,13 @@ void CompactPixelRow::Set(const PixelConverter& pixels, CompactPixel layout) {
   pixels_ = &pixels;
   layout_ = layout;
   const bool little = pixels.Format().bigEndian == 0;
-  direct_ = layout.kind == CompactPixel::Kind::Rgb ||
-            (layout.kind == CompactPixel::Kind::Low3 && little &&
-             pixels.ConversionPath() == PixelConverter::Path::Rgb32);
+  direct_ = layout.kind == CompactPixel::Kind::Rgb || (layout.kind == CompactPixel::Kind::Low3 && little &&
+                                                       pixels.ConversionPath() == PixelConverter::Path::Rgb32);
 }
 
 void CompactPixelRow::Convert(const std::uint8_t* source, std::size_t count, std::uint32_t* dest) {
   switch (layout_.kind) {
-    case CompactPixel::Kind::Full:
-      pixels_->ConvertRawRow(source, count, dest);
-      return;
+    case CompactPixel::Kind::Full: pixels_->ConvertRawRow(source, count, dest); return;
     case CompactPixel::Kind::Rgb: {
       // Four bytes are loaded for each pixel but the last (the fourth is the
       // next pixel's), so no byte past the row is read.
@@ -62,8 +58,7 @@ void CompactPixelRow::Convert(const std::uint8_t* source, std::size_t count, std
       return;
     }
     case CompactPixel::Kind::Low3:
-    case CompactPixel::Kind::High3:
-      break;
+    case CompactPixel::Kind::High3: break;
   }
   if (direct_) {
     std::size_t i = 0;
@@ -88,16 +83,16 @@ void CompactPixelRow::Convert(const std::uint8_t* source, std::size_t count, std
   pixels_->ConvertRawRow(widened_.data(), count, dest);
 }
 
-void PutPixels(platform::Surface& surface, std::int64_t x, std::int64_t y,
-               const std::uint32_t* pixels, std::int64_t count) {
+void PutPixels(platform::Surface& surface, std::int64_t x, std::int64_t y, const std::uint32_t* pixels,
+               std::int64_t count) {
   const platform::Rect visible = surface.Clip({x, y, x + count, y + 1});
   if (visible.Empty()) return;
   std::memcpy(surface.Row(static_cast<int>(y)) + visible.left, pixels + (visible.left - x),
               static_cast<std::size_t>(visible.Width()) * 4);
 }
 
-void PutBlock(platform::Surface& surface, std::int64_t x, std::int64_t y, std::int64_t width,
-              std::int64_t height, const std::uint32_t* pixels, std::size_t stride) {
+void PutBlock(platform::Surface& surface, std::int64_t x, std::int64_t y, std::int64_t width, std::int64_t height,
+              const std::uint32_t* pixels, std::size_t stride) {
   const platform::Rect visible = surface.Clip({x, y, x + width, y + height});
   if (visible.Empty()) return;
   const auto bytes = static_cast<std::size_t>(visible.Width()) * 4;

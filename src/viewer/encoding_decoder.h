@@ -27,8 +27,7 @@ class EncodingDecoder {
  public:
   virtual ~EncodingDecoder() = default;
   virtual void Begin(const RectangleHeader& rect) = 0;
-  virtual DecodeResult Step(ReceiveBuffer& buffer, FrameBitmap& frame,
-                            const PixelConverter& pixels) = 0;
+  virtual DecodeResult Step(ReceiveBuffer& buffer, FrameBitmap& frame, const PixelConverter& pixels) = 0;
   virtual void NewConnection() = 0;
   const std::string& FailureText() const { return failure_; }
 
@@ -43,12 +42,9 @@ class EncodingDecoder {
   DecodeResult InflateStepEnd(const InflatedWindow& window, InflatedWindow::Pull last, bool inPixels,
                               const char* endsEarly, const char* unusable, bool progress) {
     switch (last) {
-      case InflatedWindow::Pull::Failed:
-        return Fail(window.Error());
-      case InflatedWindow::Pull::Exhausted:
-        return Fail(inPixels ? endsEarly : unusable);
-      default:
-        return progress ? DecodeResult::PieceDone : DecodeResult::NeedMore;
+      case InflatedWindow::Pull::Failed: return Fail(window.Error());
+      case InflatedWindow::Pull::Exhausted: return Fail(inPixels ? endsEarly : unusable);
+      default: return progress ? DecodeResult::PieceDone : DecodeResult::NeedMore;
     }
   }
   std::string failure_;
@@ -60,10 +56,10 @@ class EncodingDecoder {
 // out for a pixel format.
 struct CompactPixel {
   enum class Kind : std::uint8_t {
-    Full,     // a whole pixel value of the format
-    Low3,     // the three least significant bytes, in the format's byte order
-    High3,    // the three most significant bytes, in the format's byte order
-    Rgb,      // Tight: red, green, blue bytes
+    Full,   // a whole pixel value of the format
+    Low3,   // the three least significant bytes, in the format's byte order
+    High3,  // the three most significant bytes, in the format's byte order
+    Rgb,    // Tight: red, green, blue bytes
   };
   Kind kind = Kind::Full;
   int bytes = 0;  // on the wire
@@ -95,10 +91,10 @@ class CompactPixelRow {
 };
 
 // Writes `count` memory pixels at (x, y) of the surface, clipped to it.
-void PutPixels(platform::Surface& surface, std::int64_t x, std::int64_t y,
-               const std::uint32_t* pixels, std::int64_t count);
+void PutPixels(platform::Surface& surface, std::int64_t x, std::int64_t y, const std::uint32_t* pixels,
+               std::int64_t count);
 // Writes a block of memory pixels, `stride` pixels from one row to the next.
-void PutBlock(platform::Surface& surface, std::int64_t x, std::int64_t y, std::int64_t width,
-              std::int64_t height, const std::uint32_t* pixels, std::size_t stride);
+void PutBlock(platform::Surface& surface, std::int64_t x, std::int64_t y, std::int64_t width, std::int64_t height,
+              const std::uint32_t* pixels, std::size_t stride);
 
 }  // namespace telorus::viewer

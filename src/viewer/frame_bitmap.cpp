@@ -6,31 +6,27 @@
 
 namespace telorus::viewer {
 
-std::unique_ptr<FrameBitmap> FrameBitmap::Create(int width, int height, std::string& error,
-                                                 const Allocator& allocate) {
+std::unique_ptr<FrameBitmap> FrameBitmap::Create(int width, int height, std::string& error, const Allocator& allocate) {
   if (width <= 0 || height <= 0) {
-    error = "Framebuffer of " + std::to_string(width) + "x" + std::to_string(height) +
-            " pixels has no area";
+    error = "Framebuffer of " + std::to_string(width) + "x" + std::to_string(height) + " pixels has no area";
     return nullptr;
   }
   const std::uint64_t bytes = std::uint64_t(width) * std::uint64_t(height) * 4u;
   if (bytes > kMaxBytes) {
-    error = "Framebuffer of " + std::to_string(width) + "x" + std::to_string(height) +
-            " pixels is too large";
+    error = "Framebuffer of " + std::to_string(width) + "x" + std::to_string(height) + " pixels is too large";
     return nullptr;
   }
   try {
     return std::make_unique<FrameBitmap>(allocate(width, height));
   } catch (const std::bad_alloc&) {
-    error = "Not enough memory for a framebuffer of " + std::to_string(width) + "x" +
-            std::to_string(height) + " pixels";
+    error =
+        "Not enough memory for a framebuffer of " + std::to_string(width) + "x" + std::to_string(height) + " pixels";
     return nullptr;
   }
 }
 
-void FrameBitmap::PlotRawPixels(const PixelConverter& pixels, const std::uint8_t* data,
-                                std::int64_t x, std::int64_t y, std::int64_t width,
-                                std::int64_t height) {
+void FrameBitmap::PlotRawPixels(const PixelConverter& pixels, const std::uint8_t* data, std::int64_t x, std::int64_t y,
+                                std::int64_t width, std::int64_t height) {
   if (!pixels.Usable() || width <= 0 || height <= 0) return;
   const platform::Rect visible = surface_.Clip({x, y, x + width, y + height});
   if (visible.Empty()) return;

@@ -41,8 +41,8 @@ class FrameBitmap {
   // row with `BytesPerPixel` bytes each, with the top-left corner at (x, y).
   // Pixels off the framebuffer are skipped; nothing is drawn when the format
   // is unusable. `data` must hold width * height * BytesPerPixel bytes.
-  void PlotRawPixels(const PixelConverter& pixels, const std::uint8_t* data, std::int64_t x,
-                     std::int64_t y, std::int64_t width, std::int64_t height);
+  void PlotRawPixels(const PixelConverter& pixels, const std::uint8_t* data, std::int64_t x, std::int64_t y,
+                     std::int64_t width, std::int64_t height);
 
  private:
   platform::Surface surface_;

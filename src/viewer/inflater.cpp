@@ -34,9 +34,8 @@ void Inflater::Reset() {
   state_->headerHave = 0;
 }
 
-bool Inflater::Inflate(const std::uint8_t* in, std::size_t inLength, std::uint8_t* out,
-                       std::size_t outLength, std::size_t& taken, std::size_t& made,
-                       std::string& error) {
+bool Inflater::Inflate(const std::uint8_t* in, std::size_t inLength, std::uint8_t* out, std::size_t outLength,
+                       std::size_t& taken, std::size_t& made, std::string& error) {
   taken = made = 0;
   State& s = *state_;
   if (!s.initialised) {
@@ -89,9 +88,7 @@ bool Inflater::Inflate(const std::uint8_t* in, std::size_t inLength, std::uint8_
     case Z_OK:
     case Z_BUF_ERROR:  // no progress was possible: not an error in itself
       return true;
-    case Z_STREAM_END:
-      s.ended = true;
-      return true;
+    case Z_STREAM_END: s.ended = true; return true;
     default:
       error = std::string("Zlib data is corrupt") + (s.z.msg != nullptr ? std::string(": ") + s.z.msg : "");
       return false;

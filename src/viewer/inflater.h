@@ -38,8 +38,8 @@ class Inflater {
   // Inflates compressed bytes at `in` into `out`; `taken` and `made` tell
   // how many of each were used. False, with an error text, when the data is
   // not a valid zlib stream.
-  bool Inflate(const std::uint8_t* in, std::size_t inLength, std::uint8_t* out,
-               std::size_t outLength, std::size_t& taken, std::size_t& made, std::string& error);
+  bool Inflate(const std::uint8_t* in, std::size_t inLength, std::uint8_t* out, std::size_t outLength,
+               std::size_t& taken, std::size_t& made, std::string& error);
 
  private:
   struct State;

@@ -29,9 +29,8 @@ JpegDecoder::~JpegDecoder() {
 
 bool JpegDecoder::Available() { return true; }
 
-bool JpegDecoder::Decode(const std::uint8_t* data, std::size_t length, platform::Surface& surface,
-                         std::int64_t x, std::int64_t y, int width, int height,
-                         std::string& error) {
+bool JpegDecoder::Decode(const std::uint8_t* data, std::size_t length, platform::Surface& surface, std::int64_t x,
+                         std::int64_t y, int width, int height, std::string& error) {
   if (handle_ == nullptr) handle_ = tjInitDecompress();
   if (handle_ == nullptr) {
     error = "JPEG decoder could not start";
@@ -41,8 +40,8 @@ bool JpegDecoder::Decode(const std::uint8_t* data, std::size_t length, platform:
   int pictureHeight = 0;
   int subsampling = 0;
   int colourspace = 0;
-  if (tjDecompressHeader3(handle_, data, static_cast<unsigned long>(length), &pictureWidth,
-                          &pictureHeight, &subsampling, &colourspace) != 0) {
+  if (tjDecompressHeader3(handle_, data, static_cast<unsigned long>(length), &pictureWidth, &pictureHeight,
+                          &subsampling, &colourspace) != 0) {
     error = "JPEG rectangle is not a JPEG picture: " + TurboError(handle_);
     return false;
   }
@@ -55,8 +54,8 @@ bool JpegDecoder::Decode(const std::uint8_t* data, std::size_t length, platform:
   const platform::Rect area{x, y, x + width, y + height};
   const platform::Rect visible = surface.Clip(area);
   if (visible.Empty()) return true;
-  const bool inside = visible.left == area.left && visible.top == area.top &&
-                      visible.right == area.right && visible.bottom == area.bottom;
+  const bool inside = visible.left == area.left && visible.top == area.top && visible.right == area.right &&
+                      visible.bottom == area.bottom;
   // Memory pixels are 0x00RRGGBB words: bytes blue, green, red, unused.
   std::uint8_t* target = nullptr;
   int pitch = 0;
@@ -82,8 +81,8 @@ bool JpegDecoder::Decode(const std::uint8_t* data, std::size_t length, platform:
     target = reinterpret_cast<std::uint8_t*>(scratch_.data());
     pitch = width * 4;
   }
-  if (tjDecompress2(handle_, data, static_cast<unsigned long>(length), target, width, pitch, height,
-                    TJPF_BGRX, flags) != 0 &&
+  if (tjDecompress2(handle_, data, static_cast<unsigned long>(length), target, width, pitch, height, TJPF_BGRX,
+                    flags) != 0 &&
       tjGetErrorCode(handle_) == TJERR_FATAL) {
     error = "JPEG picture could not be decoded: " + TurboError(handle_);
     return false;
@@ -107,8 +106,8 @@ JpegDecoder::JpegDecoder() = default;
 JpegDecoder::~JpegDecoder() = default;
 bool JpegDecoder::Available() { return false; }
 
-bool JpegDecoder::Decode(const std::uint8_t*, std::size_t, platform::Surface&, std::int64_t,
-                         std::int64_t, int, int, std::string& error) {
+bool JpegDecoder::Decode(const std::uint8_t*, std::size_t, platform::Surface&, std::int64_t, std::int64_t, int, int,
+                         std::string& error) {
   error = "JPEG rectangles are not supported by this build";
   return false;
 }

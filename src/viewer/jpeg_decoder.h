@@ -24,8 +24,8 @@ class JpegDecoder {
   // Draws the picture in `data` with its top-left corner at (x, y), clipped
   // to the surface. False, with a reason, when the data is no JPEG picture
   // or its size is not width x height.
-  bool Decode(const std::uint8_t* data, std::size_t length, platform::Surface& surface,
-              std::int64_t x, std::int64_t y, int width, int height, std::string& error);
+  bool Decode(const std::uint8_t* data, std::size_t length, platform::Surface& surface, std::int64_t x, std::int64_t y,
+              int width, int height, std::string& error);
 
  private:
   void* handle_ = nullptr;

@@ -17,14 +17,11 @@ std::uint32_t ScaledLevel(std::uint32_t pixel, unsigned shift, std::uint32_t max
 }
 
 // Channel level of a raw 32-bit pixel: the 8 bits at the shift.
-std::uint32_t RawLevel(std::uint32_t pixel, unsigned shift) {
-  return (pixel >> (shift & 31u)) & 0xFFu;
-}
+std::uint32_t RawLevel(std::uint32_t pixel, unsigned shift) { return (pixel >> (shift & 31u)) & 0xFFu; }
 
 // Row loops, one per path and byte order, so the inner loops carry no branch.
 template <bool BigEndian>
-void TableRow16(const std::uint8_t* source, std::size_t count, std::uint32_t* dest,
-                const std::uint32_t* table) {
+void TableRow16(const std::uint8_t* source, std::size_t count, std::uint32_t* dest, const std::uint32_t* table) {
   for (std::size_t i = 0; i < count; ++i, source += 2) {
     dest[i] = table[BigEndian ? ReadU16BE(source) : ReadU16LE(source)];
   }
@@ -38,12 +35,11 @@ void Rgb32Row(const std::uint8_t* source, std::size_t count, std::uint32_t* dest
 }
 
 template <bool BigEndian>
-void Shift32Row(const std::uint8_t* source, std::size_t count, std::uint32_t* dest,
-                unsigned redShift, unsigned greenShift, unsigned blueShift) {
+void Shift32Row(const std::uint8_t* source, std::size_t count, std::uint32_t* dest, unsigned redShift,
+                unsigned greenShift, unsigned blueShift) {
   for (std::size_t i = 0; i < count; ++i, source += 4) {
     const std::uint32_t pixel = BigEndian ? ReadU32BE(source) : ReadU32LE(source);
-    dest[i] = (RawLevel(pixel, redShift) << 16) | (RawLevel(pixel, greenShift) << 8) |
-              RawLevel(pixel, blueShift);
+    dest[i] = (RawLevel(pixel, redShift) << 16) | (RawLevel(pixel, greenShift) << 8) | RawLevel(pixel, blueShift);
   }
 }
 
@@ -96,8 +92,7 @@ PixelFormat EightBitFormat() {
 
 std::string CheckPixelFormat(const PixelFormat& format) {
   if (format.bitsPerPixel != 8 && format.bitsPerPixel != 16 && format.bitsPerPixel != 32) {
-    return "Unsupported pixel format: " + std::to_string(format.bitsPerPixel) +
-           " bits per pixel";
+    return "Unsupported pixel format: " + std::to_string(format.bitsPerPixel) + " bits per pixel";
   }
   if (format.redMax == 0 || format.greenMax == 0 || format.blueMax == 0) {
     return "Unsupported pixel format: a colour channel with maximum 0";
@@ -134,8 +129,7 @@ PixelConverter::PixelConverter(const PixelFormat& format, bool fastPaths) : form
         table_[value] = GeneralRawToMemory(value);
       }
       path_ = format.bitsPerPixel == 8 ? Path::Table8 : Path::Table16;
-      if (format.bitsPerPixel == 8 && format.redMax <= 15 && format.greenMax <= 15 &&
-          format.blueMax <= 15) {
+      if (format.bitsPerPixel == 8 && format.redMax <= 15 && format.greenMax <= 15 && format.blueMax <= 15) {
         const std::uint8_t shifts[3] = {format.redShift, format.greenShift, format.blueShift};
         for (int c = 0; c < 3; ++c) {
           // A channel shifted out of the byte reads 0: empty mask.
@@ -149,13 +143,11 @@ PixelConverter::PixelConverter(const PixelFormat& format, bool fastPaths) : form
       break;
     }
     case 32: {
-      const bool rgb = (format.redShift & 31u) == 16 && (format.greenShift & 31u) == 8 &&
-                       (format.blueShift & 31u) == 0;
+      const bool rgb = (format.redShift & 31u) == 16 && (format.greenShift & 31u) == 8 && (format.blueShift & 31u) == 0;
       path_ = rgb ? Path::Rgb32 : Path::Shift32;
       break;
     }
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -169,12 +161,10 @@ std::uint32_t PixelConverter::GeneralRawToMemory(std::uint32_t pixel) const {
          ScaledLevel(pixel, format_.blueShift, format_.blueMax);
 }
 
-void PixelConverter::ConvertRawRow(const std::uint8_t* source, std::size_t count,
-                                   std::uint32_t* dest) const {
+void PixelConverter::ConvertRawRow(const std::uint8_t* source, std::size_t count, std::uint32_t* dest) const {
   const bool big = format_.bigEndian != 0;
   switch (path_) {
-    case Path::Unusable:
-      return;
+    case Path::Unusable: return;
     case Path::General:
       for (std::size_t i = 0; i < count; ++i) {
         dest[i] = GeneralRawToMemory(ValueAt(source + i * static_cast<std::size_t>(bytesPerPixel_)));
@@ -202,10 +192,8 @@ void PixelConverter::ConvertRawRow(const std::uint8_t* source, std::size_t count
       return;
     }
     case Path::Shift32:
-      big ? Shift32Row<true>(source, count, dest, format_.redShift, format_.greenShift,
-                             format_.blueShift)
-          : Shift32Row<false>(source, count, dest, format_.redShift, format_.greenShift,
-                              format_.blueShift);
+      big ? Shift32Row<true>(source, count, dest, format_.redShift, format_.greenShift, format_.blueShift)
+          : Shift32Row<false>(source, count, dest, format_.redShift, format_.greenShift, format_.blueShift);
       return;
   }
 }

@@ -99,14 +99,10 @@ class PixelConverter {
   // format's byte order, zero-extended to 32 bits.
   std::uint32_t ValueAt(const std::uint8_t* bytes) const {
     switch (bytesPerPixel_) {
-      case 1:
-        return bytes[0];
-      case 2:
-        return format_.bigEndian ? ReadU16BE(bytes) : ReadU16LE(bytes);
-      case 4:
-        return format_.bigEndian ? ReadU32BE(bytes) : ReadU32LE(bytes);
-      default:
-        return 0;
+      case 1: return bytes[0];
+      case 2: return format_.bigEndian ? ReadU16BE(bytes) : ReadU16LE(bytes);
+      case 4: return format_.bigEndian ? ReadU32BE(bytes) : ReadU32LE(bytes);
+      default: return 0;
     }
   }
 
@@ -114,8 +110,7 @@ class PixelConverter {
   // by its maximum.
   Colour PixelToColor(std::uint32_t pixel) const {
     if (!Usable()) return 0;
-    return Level(0, pixel >> (format_.redShift & 31u)) |
-           (Level(1, pixel >> (format_.greenShift & 31u)) << 8) |
+    return Level(0, pixel >> (format_.redShift & 31u)) | (Level(1, pixel >> (format_.greenShift & 31u)) << 8) |
            (Level(2, pixel >> (format_.blueShift & 31u)) << 16);
   }
 
@@ -126,9 +121,7 @@ class PixelConverter {
  private:
   std::uint32_t GeneralRawToMemory(std::uint32_t pixel) const;
   // The level of channel c for a pixel value shifted down to the channel.
-  std::uint32_t Level(int c, std::uint32_t shifted) const {
-    return channelLevels_[c][shifted & channelMax_[c]];
-  }
+  std::uint32_t Level(int c, std::uint32_t shifted) const { return channelLevels_[c][shifted & channelMax_[c]]; }
 
   PixelFormat format_{};
   Path path_ = Path::Unusable;

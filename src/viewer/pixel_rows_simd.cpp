@@ -27,9 +27,8 @@ __attribute__((target("ssse3"))) inline __m128i Level16(__m128i pixels, const Ch
   return _mm_shuffle_epi8(c.table, _mm_srl_epi16(_mm_and_si128(pixels, c.mask), c.shift));
 }
 
-__attribute__((target("ssse3"))) std::size_t Levels8Ssse3(const std::uint8_t* source,
-                                                          std::size_t count, std::uint32_t* dest,
-                                                          const Levels8& levels) {
+__attribute__((target("ssse3"))) std::size_t Levels8Ssse3(const std::uint8_t* source, std::size_t count,
+                                                          std::uint32_t* dest, const Levels8& levels) {
   const Channel128 red = LoadChannel(levels, 0);
   const Channel128 green = LoadChannel(levels, 1);
   const Channel128 blue = LoadChannel(levels, 2);
@@ -72,9 +71,8 @@ __attribute__((target("avx2"))) inline __m256i Level32(__m256i pixels, const Cha
   return _mm256_shuffle_epi8(c.table, _mm256_srl_epi16(_mm256_and_si256(pixels, c.mask), c.shift));
 }
 
-__attribute__((target("avx2"))) std::size_t Levels8Avx2(const std::uint8_t* source,
-                                                        std::size_t count, std::uint32_t* dest,
-                                                        const Levels8& levels) {
+__attribute__((target("avx2"))) std::size_t Levels8Avx2(const std::uint8_t* source, std::size_t count,
+                                                        std::uint32_t* dest, const Levels8& levels) {
   const Channel256 red = LoadChannel256(levels, 0);
   const Channel256 green = LoadChannel256(levels, 1);
   const Channel256 blue = LoadChannel256(levels, 2);
@@ -131,8 +129,8 @@ VectorLevel Supported() {
 }  // namespace
 #endif
 
-std::size_t ConvertLevels8Vector(const std::uint8_t* source, std::size_t count,
-                                 std::uint32_t* dest, const Levels8& levels) {
+std::size_t ConvertLevels8Vector(const std::uint8_t* source, std::size_t count, std::uint32_t* dest,
+                                 const Levels8& levels) {
 #ifdef TELORUS_X86_VECTORS
   switch (Supported()) {
     case VectorLevel::Avx2: return Levels8Avx2(source, count, dest, levels);
@@ -145,8 +143,7 @@ std::size_t ConvertLevels8Vector(const std::uint8_t* source, std::size_t count,
   return 0;
 }
 
-std::size_t ConvertRgb32Vector(const std::uint8_t* source, std::size_t count,
-                               std::uint32_t* dest) {
+std::size_t ConvertRgb32Vector(const std::uint8_t* source, std::size_t count, std::uint32_t* dest) {
 #ifdef TELORUS_X86_VECTORS
   if (Supported() == VectorLevel::Avx2) return Rgb32Avx2(source, count, dest);
 #else

@@ -19,12 +19,11 @@ struct Levels8 {
 };
 
 // Converts up to `count` pixels of `source` into 0x00RRGGBB words at `dest`.
-std::size_t ConvertLevels8Vector(const std::uint8_t* source, std::size_t count,
-                                 std::uint32_t* dest, const Levels8& levels);
+std::size_t ConvertLevels8Vector(const std::uint8_t* source, std::size_t count, std::uint32_t* dest,
+                                 const Levels8& levels);
 
 // Converts up to `count` 32-bit little-endian pixels whose red, green and
 // blue are at shifts 16, 8 and 0 into memory pixels (the top byte cleared).
-std::size_t ConvertRgb32Vector(const std::uint8_t* source, std::size_t count,
-                               std::uint32_t* dest);
+std::size_t ConvertRgb32Vector(const std::uint8_t* source, std::size_t count, std::uint32_t* dest);
 
 }  // namespace telorus::viewer

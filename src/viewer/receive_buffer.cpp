@@ -48,9 +48,7 @@ std::uint8_t* ReceiveBuffer::PrepareWrite(std::size_t count) {
   return storage_.get() + writePos_;
 }
 
-void ReceiveBuffer::Commit(std::size_t count) {
-  writePos_ += std::min(count, capacity_ - writePos_);
-}
+void ReceiveBuffer::Commit(std::size_t count) { writePos_ += std::min(count, capacity_ - writePos_); }
 
 void ReceiveBuffer::Consume(std::size_t count) {
   readPos_ += count;

@@ -131,8 +131,7 @@ void RfbSession::UpdateBegins() {
 
 void RfbSession::UpdateEnds() {
   lastUpdateBytes_ = bytesReceived_ - receive_.Unread() - updateStartBytes_;
-  lastUpdateSeconds_ =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - updateStart_).count();
+  lastUpdateSeconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - updateStart_).count();
 }
 
 void RfbSession::Process(std::int32_t bytesThisEvent) {
@@ -618,8 +617,7 @@ bool RfbSession::StepMessage() {
       handler_.SessionBell();
       // A bell ends nothing: what follows it is handled in the same pass.
       return true;
-    case rfb::kServerCutText:
-      return StepServerCutText();
+    case rfb::kServerCutText: return StepServerCutText();
     default:
       // An unknown message cannot be framed: drop everything buffered.
       receive_.Clear();

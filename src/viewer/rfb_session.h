@@ -53,13 +53,13 @@ enum TVNCProtocol : std::uint8_t { vncProtocol33, vncProtocol37, vncProtocol38 }
 
 // Where the security negotiation stands while the state is VNCConnected.
 enum class SecurityStep : std::uint8_t {
-  Scheme,           // 3.3: the server's 4-byte scheme
-  TypeList,         // 3.7/3.8: the server's list of security types
-  VeNCryptVersion,  // the server's VeNCrypt version
-  VeNCryptAck,      // its answer to ours
-  VeNCryptSubtypes, // its list of subtypes
-  SubtypeAck,       // its answer to our TLS or X509 subtype
-  TlsHandshake,     // the TLS handshake runs
+  Scheme,            // 3.3: the server's 4-byte scheme
+  TypeList,          // 3.7/3.8: the server's list of security types
+  VeNCryptVersion,   // the server's VeNCrypt version
+  VeNCryptAck,       // its answer to ours
+  VeNCryptSubtypes,  // its list of subtypes
+  SubtypeAck,        // its answer to our TLS or X509 subtype
+  TlsHandshake,      // the TLS handshake runs
 };
 
 class RfbSessionHandler {
@@ -236,8 +236,8 @@ class RfbSession {
   bool FinishRect();
 
   RfbSessionHandler& handler_;
-  Transport& transport_;     // the plain stream
-  Transport* active_;        // what the session reads and writes: plain or TLS
+  Transport& transport_;  // the plain stream
+  Transport* active_;     // what the session reads and writes: plain or TLS
   // The TLS layer while there is one. Held through its base, so that a build
   // without TLS needs none of its code.
   std::unique_ptr<Transport> tlsLayer_;

@@ -10,23 +10,16 @@ namespace telorus::viewer {
 namespace {
 
 constexpr std::pair<std::string_view, std::uint32_t> kNames[] = {
-    {"None", rfb::kSecurityNone},
-    {"VncAuth", rfb::kSecurityVncAuth},
-    {"AnonTLS", rfb::kSecurityTLS},
-    {"Plain", rfb::kVeNCryptPlain},
-    {"TLSNone", rfb::kVeNCryptTLSNone},
-    {"TLSVnc", rfb::kVeNCryptTLSVnc},
-    {"TLSPlain", rfb::kVeNCryptTLSPlain},
-    {"X509None", rfb::kVeNCryptX509None},
-    {"X509Vnc", rfb::kVeNCryptX509Vnc},
+    {"None", rfb::kSecurityNone},           {"VncAuth", rfb::kSecurityVncAuth},   {"AnonTLS", rfb::kSecurityTLS},
+    {"Plain", rfb::kVeNCryptPlain},         {"TLSNone", rfb::kVeNCryptTLSNone},   {"TLSVnc", rfb::kVeNCryptTLSVnc},
+    {"TLSPlain", rfb::kVeNCryptTLSPlain},   {"X509None", rfb::kVeNCryptX509None}, {"X509Vnc", rfb::kVeNCryptX509Vnc},
     {"X509Plain", rfb::kVeNCryptX509Plain},
 };
 
 bool SameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
   return true;
 }
 
@@ -80,8 +73,6 @@ bool IsEncrypted(std::uint32_t code) {
   return code == rfb::kSecurityTLS || (code > rfb::kVeNCryptPlain && code <= rfb::kVeNCryptX509Plain);
 }
 
-bool UsesCertificate(std::uint32_t code) {
-  return code >= rfb::kVeNCryptX509None && code <= rfb::kVeNCryptX509Plain;
-}
+bool UsesCertificate(std::uint32_t code) { return code >= rfb::kVeNCryptX509None && code <= rfb::kVeNCryptX509Plain; }
 
 }  // namespace telorus::viewer

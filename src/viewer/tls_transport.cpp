@@ -363,9 +363,7 @@ std::int32_t TlsTransport::Impl::DoReceive(void* buffer, std::size_t size) {
       return -1;
     }
     switch (code) {
-      case GNUTLS_E_FATAL_ALERT_RECEIVED:
-        Fail("TLS alert from the server: " + AlertName(session.get()));
-        return -1;
+      case GNUTLS_E_FATAL_ALERT_RECEIVED: Fail("TLS alert from the server: " + AlertName(session.get())); return -1;
       case GNUTLS_E_WARNING_ALERT_RECEIVED:
         // A warning leaves the session standing (a server that cancels
         // follows it with its close notification).
@@ -374,11 +372,8 @@ std::int32_t TlsTransport::Impl::DoReceive(void* buffer, std::size_t size) {
         // The viewer does not renegotiate; the server may go on or close.
         (void)gnutls_alert_send(session.get(), GNUTLS_AL_WARNING, GNUTLS_A_NO_RENEGOTIATION);
         continue;
-      case GNUTLS_E_PREMATURE_TERMINATION:
-        Fail("The connection ended in the middle of the TLS session");
-        return -1;
-      default:
-        break;
+      case GNUTLS_E_PREMATURE_TERMINATION: Fail("The connection ended in the middle of the TLS session"); return -1;
+      default: break;
     }
     if (gnutls_error_is_fatal(code) == 0) continue;
     Fail("TLS receive failed: " + ErrorText(code));

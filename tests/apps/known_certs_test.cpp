@@ -78,9 +78,8 @@ TEST(KnownCertificates, TellsUnknownSameAndChangedFromWhatWasRemembered) {
 TEST(KnownCertificates, IgnoresMalformedLinesAndKeepsThem) {
   TempDir dir;
   const fs::path path = dir.path / "known_certs";
-  const std::string odd = "# accepted by hand\nvnc.test:5900\nvnc.test:5900 " + kSecond.substr(3) +
-                          "\nvnc.test:5900 " + kSecond + " extra\nvnc.test:5900 " +
-                          kSecond.substr(0, 93) + "XY\n";
+  const std::string odd = "# accepted by hand\nvnc.test:5900\nvnc.test:5900 " + kSecond.substr(3) + "\nvnc.test:5900 " +
+                          kSecond + " extra\nvnc.test:5900 " + kSecond.substr(0, 93) + "XY\n";
   std::ofstream(path, std::ios::binary) << odd << "vnc.test:5900 " << kFirst << "\n";
   const KnownCertificates known(path.string());
   EXPECT_EQ(known.Lookup("vnc.test:5900", kFirst), Match::Same) << "only the well-formed line counts";

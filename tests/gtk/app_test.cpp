@@ -162,7 +162,8 @@ TEST(ViewerApp, ShowsTheScreenMovesThePointerTurnsTheWheelAndTypes) {
   EXPECT_EQ(MatchServer(window, server.Display(), 640, 480), 0u);
 
   // The wheel over the root window: xev on the server sees buttons 4 and 5.
-  Process xev({"sh", "-c", "exec xev -root -event button > " + wheel}, {"DISPLAY=:" + std::to_string(server.Display())});
+  Process xev({"sh", "-c", "exec xev -root -event button > " + wheel},
+              {"DISPLAY=:" + std::to_string(server.Display())});
   std::this_thread::sleep_for(500ms);
   App::Local({"xdotool", "mousemove", "--window", std::to_string(window), "100", "120"});
   EXPECT_TRUE(AwaitPointer(server.Display(), 100, 120)) << ServerPointer(server.Display());

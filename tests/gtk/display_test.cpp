@@ -46,9 +46,8 @@ void ExpectSmoothNearABoxFilter(WindowedViewer& w, const ScreenImage& screen, in
     auto reference = [&](int x, int y) { return box.GetPixel(x, y); };
     beyond12 = CountDifferences(image, width, height, reference, 12);
     beyond128 = CountDifferences(image, width, height, reference, 128);
-    nearestMisses = CountDifferences(image, width, height, [&](int x, int y) {
-      return screen.At(x * kFrameW / width, y * kFrameH / height);
-    });
+    nearestMisses = CountDifferences(
+        image, width, height, [&](int x, int y) { return screen.At(x * kFrameW / width, y * kFrameH / height); });
     return beyond12 <= pixels * 3 / 100 && beyond128 == 0 && nearestMisses > 0 ? 0 : 1;
   });
   EXPECT_LE(beyond12, pixels * 3 / 100);
@@ -114,9 +113,8 @@ TEST(GtkDisplay, BeyondThePictureTheWindowShowsItsBackground) {
   w.Connect(server.xvnc.Port());
   ASSERT_TRUE(w.WaitFirstUpdate()) << w.error;
   EXPECT_EQ(w.MatchWindow([&](const ScreenImage& image) {
-    return CountDifferences(image, 700, 520, [&](int x, int y) {
-      return x < kFrameW && y < kFrameH ? screen.At(x, y) : 0x336699u;
-    });
+    return CountDifferences(image, 700, 520,
+                            [&](int x, int y) { return x < kFrameW && y < kFrameH ? screen.At(x, y) : 0x336699u; });
   }),
             0u);
 }

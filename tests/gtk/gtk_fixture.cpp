@@ -21,7 +21,8 @@ bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds time
   const auto deadline = Clock::now() + timeout;
   // A tick wakes the blocking iteration, so the condition is looked at
   // even while nothing happens on this thread.
-  const guint tick = g_timeout_add(5, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+  const guint tick = g_timeout_add(
+      5, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
   while (!done() && Clock::now() < deadline) g_main_context_iteration(nullptr, TRUE);
   g_source_remove(tick);
   return done();

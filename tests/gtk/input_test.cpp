@@ -92,8 +92,8 @@ TEST(GtkInput, KeysArriveAsTheVirtualKeysOfAWindowsWindow) {
             (Seen{"down 11", "down 43", "char 03", "up 11", "up 43", "down 12 sys", "down 73 sys", "up 12", "up 73",
                   "down 79 sys", "up 79 sys"}));
   EXPECT_EQ(r.Xdotool({"key", "Return", "Tab", "Left", "KP_Add", "Delete"}),
-            (Seen{"down 0D", "char 0D", "up 0D", "down 09", "char 09", "up 09", "down 25", "up 25", "down 6B", "char 2B",
-                  "up 6B", "down 2E", "char 7F", "up 2E"}));
+            (Seen{"down 0D", "char 0D", "up 0D", "down 09", "char 09", "up 09", "down 25", "up 25", "down 6B",
+                  "char 2B", "up 6B", "down 2E", "char 7F", "up 2E"}));
   // Caps Lock toggles (GDK reports the lock's new state from the next
   // event on).
   EXPECT_EQ(r.Xdotool({"key", "Caps_Lock", "c", "Caps_Lock", "d"}),

@@ -40,10 +40,13 @@ TEST(GtkLoop, TimersAndPostsFromAnotherThreadRunInGtkMain) {
       notifier.Post(platform::kUserMessage + 1, 42, 0);
     });
     // A fail-safe: GTK's own timeout ends the run if ours never do.
-    const guint guard = g_timeout_add_seconds(10, [](gpointer) -> gboolean {
-      gtk_main_quit();
-      return G_SOURCE_REMOVE;
-    }, nullptr);
+    const guint guard = g_timeout_add_seconds(
+        10,
+        [](gpointer) -> gboolean {
+          gtk_main_quit();
+          return G_SOURCE_REMOVE;
+        },
+        nullptr);
     gtk_main();
     poster.join();
     EXPECT_GE(ticks, 3);
@@ -152,9 +155,7 @@ class GtkClipboard : public ::testing::Test {
   static void SetSelection(int display, const std::string& utf8) {
     RunPumping(display, {"sh", "-c", "printf '%s' \"$0\" | xclip -i -selection clipboard >/dev/null 2>&1", utf8});
   }
-  static std::string Selection(int display) {
-    return RunPumping(display, {"xclip", "-o", "-selection", "clipboard"});
-  }
+  static std::string Selection(int display) { return RunPumping(display, {"xclip", "-o", "-selection", "clipboard"}); }
   // Polls `read` until it gives `expected` (the far side takes its time).
   static std::string Await(const std::function<std::string()>& read, const std::string& expected) {
     std::string got;
@@ -194,8 +195,9 @@ TEST_F(GtkClipboard, X11VncBothWaysThroughItsCutBuffer) {
   std::string local;
   for (int attempt = 0; attempt < 4 && local != "Grüße aus x11vnc"; ++attempt) {
     PumpFor(500ms);
-    RunPumping(server.Display(),
-               {"xprop", "-root", "-format", "CUT_BUFFER0", "8s", "-set", "CUT_BUFFER0", "Gr\xFC\xDF" "e aus x11vnc"});
+    RunPumping(server.Display(), {"xprop", "-root", "-format", "CUT_BUFFER0", "8s", "-set", "CUT_BUFFER0",
+                                  "Gr\xFC\xDF"
+                                  "e aus x11vnc"});
     PumpUntil([&] { return (local = Selection(LocalDisplay())) == "Grüße aus x11vnc"; }, 4s);
   }
   EXPECT_EQ(local, "Grüße aus x11vnc");
@@ -203,8 +205,8 @@ TEST_F(GtkClipboard, X11VncBothWaysThroughItsCutBuffer) {
 
 TEST(GtkSession, TheServersBellRingsTheDisplaysBell) {
   // XKB tells a client that asks of every bell rung on the display.
-  std::unique_ptr<Display, int (*)(Display*)> connection(
-      XOpenDisplay((":" + std::to_string(LocalDisplay())).c_str()), XCloseDisplay);
+  std::unique_ptr<Display, int (*)(Display*)> connection(XOpenDisplay((":" + std::to_string(LocalDisplay())).c_str()),
+                                                         XCloseDisplay);
   Display* x = connection.get();
   ASSERT_NE(x, nullptr);
   int opcode = 0, xkbEvent = 0, xkbError = 0, major = XkbMajorVersion, minor = XkbMinorVersion;

@@ -54,8 +54,7 @@ class Session {
     platform::PumpPending();
   }
   bool WaitRunning() {
-    return RunLoopUntil([&] { return v.IsSessionRunning() || closed || !error.empty(); }, 20s) &&
-           v.IsSessionRunning();
+    return RunLoopUntil([&] { return v.IsSessionRunning() || closed || !error.empty(); }, 20s) && v.IsSessionRunning();
   }
   // Requests updates until the framebuffer matches the screen, or the
   // timeout passes; returns the number of differing pixels at the end.
@@ -344,8 +343,9 @@ TEST_P(SecureXvncTest, FramebufferEqualsTheScreen) {
   REQUIRE_TEST_CERTIFICATES();
   const SecureCase& c = GetParam();
   const TestCertificates& certs = Certificates();
-  XvncServer server(640, 480, 24, "tiger", "secure",
-                    {"-SecurityTypes", c.type, "-X509Cert", certs.Path("good.pem"), "-X509Key", certs.Path("leaf.key")});
+  XvncServer server(
+      640, 480, 24, "tiger", "secure",
+      {"-SecurityTypes", c.type, "-X509Cert", certs.Path("good.pem"), "-X509Key", certs.Path("leaf.key")});
   ASSERT_TRUE(server.Ok()) << server.Problem();
   PaintTestPicture(server.Display(), 640, 480);
   Session s(server.Port(), "tiger", vncHextile, VNCAuto, [&](TQuarneTelorus& v) {
@@ -359,8 +359,8 @@ TEST_P(SecureXvncTest, FramebufferEqualsTheScreen) {
   EXPECT_EQ(s.certificateProblem, "");
 }
 
-const SecureCase kSecureCases[] = {{"None", false},    {"VncAuth", false},  {"TLSNone", true},
-                                   {"TLSVnc", true},   {"X509None", true},  {"X509Vnc", true}};
+const SecureCase kSecureCases[] = {{"None", false},  {"VncAuth", false}, {"TLSNone", true},
+                                   {"TLSVnc", true}, {"X509None", true}, {"X509Vnc", true}};
 
 INSTANTIATE_TEST_SUITE_P(Types, SecureXvncTest, ::testing::ValuesIn(kSecureCases),
                          [](const auto& p) { return std::string(p.param.type); });
@@ -399,8 +399,7 @@ TEST(SecureXvncRefusals, EachSaysWhy) {
     const char* error;  // the last OnConnectError
   };
   const Case cases[] = {
-      {"wrong password under TLS", "TLSVnc", "good", "TLSVnc", "ca.pem", "wrong",
-       "Authentication failure"},
+      {"wrong password under TLS", "TLSVnc", "good", "TLSVnc", "ca.pem", "wrong", "Authentication failure"},
       {"untrusted certificate", "X509Vnc", "good", "X509Vnc", "", "tiger",
        "The certificate is not trusted (issuer unknown)"},
       {"wrong name", "X509Vnc", "named", "X509Vnc", "ca.pem", "tiger", "The certificate is not for 127.0.0.1"},
@@ -431,8 +430,9 @@ TEST(SecureXvncRefusals, EachSaysWhy) {
 TEST(SnapTool, TakesThePasswordFromAFileOrStandardInputOverTls) {
   REQUIRE_TEST_CERTIFICATES();
   const TestCertificates& certs = Certificates();
-  XvncServer server(200, 100, 24, "file-pw", "snap",
-                    {"-SecurityTypes", "X509Vnc", "-X509Cert", certs.Path("good.pem"), "-X509Key", certs.Path("leaf.key")});
+  XvncServer server(
+      200, 100, 24, "file-pw", "snap",
+      {"-SecurityTypes", "X509Vnc", "-X509Cert", certs.Path("good.pem"), "-X509Key", certs.Path("leaf.key")});
   ASSERT_TRUE(server.Ok()) << server.Problem();
   const std::string dir = ::testing::TempDir();
   const std::string passwordFile = dir + "telorus-snap-passwd", png = dir + "telorus-snap.png";

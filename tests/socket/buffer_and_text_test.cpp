@@ -60,8 +60,8 @@ TEST(SocketErrorTextTest, KnownAndUnknownCodes) {
 TEST(ResolveTest, IsDottedAddressAcceptsOnlyFourGroupsUpTo255) {
   for (const char* yes : {"10.0.0.1", "  10.0.0.1", "10.0.0.1  ", "255.255.255.255", "0.0.0.0"})
     EXPECT_TRUE(IsDottedAddress(yes)) << yes;
-  for (const char* no : {"10.0.0", "10..0.1", "10.0.0.256", "1.2.3.4.5", "a.b.c.d", ".1.2.3", "1.2.3.",
-                         "300.1.1.1", "1.2.3.4x", "1.2.3.4 x", "", "99999999999999999999.1.1.1"})
+  for (const char* no : {"10.0.0", "10..0.1", "10.0.0.256", "1.2.3.4.5", "a.b.c.d", ".1.2.3", "1.2.3.", "300.1.1.1",
+                         "1.2.3.4x", "1.2.3.4 x", "", "99999999999999999999.1.1.1"})
     EXPECT_FALSE(IsDottedAddress(no)) << no;
 }
 
@@ -82,16 +82,17 @@ TEST(ResolveTest, PortsNumbersServicesAndErrors) {
   EXPECT_EQ(message([] { ResolvePort("", "tcp"); }), "USocketResolvePort: Invalid Port.");
   EXPECT_EQ(message([] { ResolvePort(std::string(32, '1'), "tcp"); }), "USocketResolvePort: Invalid Port.");
   EXPECT_EQ(message([] { ResolvePort("80", ""); }), "USocketResolvePort: Invalid Proto.");
-  EXPECT_EQ(message([] { ResolvePort("nosuchservice", "tcp"); }).rfind(
-                "USocketResolvePort: Cannot convert port 'nosuchservice', Error #", 0),
+  EXPECT_EQ(message([] {
+              ResolvePort("nosuchservice", "tcp");
+            }).rfind("USocketResolvePort: Cannot convert port 'nosuchservice', Error #", 0),
             0u);
   EXPECT_EQ(ResolveProto("tcp"), 6);
   EXPECT_EQ(ResolveProto("udp"), 17);
   EXPECT_EQ(ResolveProto(" 17 "), 17);
   EXPECT_EQ(message([] { ResolveProto(""); }), "USocketResolveProto: Invalid Protocol.");
-  EXPECT_EQ(message([] { ResolveProto("bogus"); }).rfind(
-                "USocketResolveProto: Cannot convert protocol 'bogus', Error #", 0),
-            0u);
+  EXPECT_EQ(
+      message([] { ResolveProto("bogus"); }).rfind("USocketResolveProto: Cannot convert protocol 'bogus', Error #", 0),
+      0u);
 }
 
 TEST(ResolveTest, HostsDottedNamedAndRefused) {

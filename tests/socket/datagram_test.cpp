@@ -111,9 +111,11 @@ TEST_F(DatagramTest, BindFailureIsReportedWhileTheHandleStillExists) {
 TEST_F(DatagramTest, ListenRefusesAnIncompleteConfiguration) {
   sock->SetPort("0");
   sock->SetProto("");
-  EXPECT_EQ(Message([&] { sock->Listen(); }), "Error 10022 in function listen: protocol not assigned\r\nInvalid argument");
+  EXPECT_EQ(Message([&] { sock->Listen(); }),
+            "Error 10022 in function listen: protocol not assigned\r\nInvalid argument");
   sock->SetProto("tcp");
-  EXPECT_EQ(Message([&] { sock->Listen(); }), "Error 10022 in function listen: address not assigned\r\nInvalid argument");
+  EXPECT_EQ(Message([&] { sock->Listen(); }),
+            "Error 10022 in function listen: address not assigned\r\nInvalid argument");
   sock->SetAddr("127.0.0.1");
   sock->SetPort("no-such-service-here");
   std::string m = Message([&] { sock->Listen(); });

@@ -40,10 +40,9 @@ TEST_F(EventOrderTest, RefusedConnectClosesAndResetsTheConfiguration) {
   sock->Connect();
   ASSERT_TRUE(WaitFor("SessionClosed(0)"));
   Settle();
-  EXPECT_EQ(log->events,
-            (Events{"ChangeState(wsClosed,wsOpened)", "ChangeState(wsOpened,wsConnecting)",
-                    "ChangeState(wsConnecting,wsConnected)", "SessionConnected(10061)",
-                    "ChangeState(wsConnected,wsClosed)", "SessionClosed(0)"}));
+  EXPECT_EQ(log->events, (Events{"ChangeState(wsClosed,wsOpened)", "ChangeState(wsOpened,wsConnecting)",
+                                 "ChangeState(wsConnecting,wsConnected)", "SessionConnected(10061)",
+                                 "ChangeState(wsConnected,wsClosed)", "SessionClosed(0)"}));
   EXPECT_EQ(sock->State(), wsClosed);
   EXPECT_EQ(sock->Proto(), "tcp");
   EXPECT_EQ(sock->PeerAddr(), "error");
@@ -216,8 +215,7 @@ TEST_F(EventOrderTest, ChangingStateInsideOnChangeStateIsRefused) {
     sock->Connect();
     FAIL();
   } catch (const ESocketException& e) {
-    EXPECT_STREQ(e.what(),
-                 "Error 10022 in function Connect (Invalid operation in OnChangeState)\r\nInvalid argument");
+    EXPECT_STREQ(e.what(), "Error 10022 in function Connect (Invalid operation in OnChangeState)\r\nInvalid argument");
   }
   EXPECT_EQ(sock->State(), wsClosed);
 }

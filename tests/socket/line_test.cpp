@@ -103,7 +103,9 @@ TEST_F(LineTest, EchoWithoutEditingSendsTheBytesBackUnchanged) {
 
 TEST_F(LineTest, BackspaceEditing) {
   sock->SetLineEdit(true);
-  Arrive("ab\x08" "c\r\n");
+  Arrive(
+      "ab\x08"
+      "c\r\n");
   EXPECT_EQ(reads, (Lines{"ac\r\n"}));
   // A backspace erases bytes of an earlier read that are still buffered.
   Arrive("xyz");
@@ -130,9 +132,13 @@ TEST_F(LineTest, AReadOfOnlyBackspacesOnAnEmptyBuffer) {
 TEST_F(LineTest, BackspaceEditingWithEcho) {
   sock->SetLineEdit(true);
   sock->SetLineEcho(true);
-  Arrive("ab\x08" "c\r\n");
+  Arrive(
+      "ab\x08"
+      "c\r\n");
   EXPECT_EQ(reads, (Lines{"ac\r\n"}));
-  const std::string echo = "ab\x08\x20\x08" "c\r\n";
+  const std::string echo =
+      "ab\x08\x20\x08"
+      "c\r\n";
   EXPECT_EQ(peer.ReadExactly(echo.size()), echo);
 }
 

@@ -72,8 +72,7 @@ TEST_F(LookupTest, CancelReports10004AndNothingElse) {
 }
 
 TEST_F(LookupTest, UnknownNameReportsTheResolverError) {
-  net::SetHostResolverForTesting(
-      [](const std::string&, bool, net::HostEntry*) { return net::kWsaHostNotFound; });
+  net::SetHostResolverForTesting([](const std::string&, bool, net::HostEntry*) { return net::kWsaHostNotFound; });
   sock->DnsLookup("nobody.example");
   ASSERT_TRUE(WaitFor("DnsLookupDone(11001)"));
   EXPECT_EQ(sock->DnsResult(), "");

@@ -18,7 +18,9 @@ TEST_F(SendPathTest, BlocksOf1460MakeWritesOf1460And1460And1080) {
   ConnectPeer();
   std::string data = PatternBytes(4000);
   bool insideSend = false, dataSentInsideSend = false;
-  log->after = [&](const std::string& e) { dataSentInsideSend = dataSentInsideSend || (insideSend && e == "DataSent(0)"); };
+  log->after = [&](const std::string& e) {
+    dataSentInsideSend = dataSentInsideSend || (insideSend && e == "DataSent(0)");
+  };
   insideSend = true;
   EXPECT_EQ(sock->Send(data.data(), 4000), 4000);
   insideSend = false;

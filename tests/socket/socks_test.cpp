@@ -67,8 +67,7 @@ class SocksTest : public SocketTest {
   }
 
   // Destination addr:port through the proxy on proxyPort at `level`.
-  void Through(std::uint16_t proxyPort, const std::string& level, const std::string& addr,
-               const std::string& port) {
+  void Through(std::uint16_t proxyPort, const std::string& level, const std::string& addr, const std::string& port) {
     sock->SetAddr(addr);
     sock->SetPort(port);
     sock->SetSocksServer("127.0.0.1");
@@ -130,8 +129,7 @@ TEST_P(Socks5GrantTest, GreetingRequestAndApplicationBytesThatCameWithTheReply) 
 }
 
 INSTANTIATE_TEST_SUITE_P(Chunkings, Socks5GrantTest,
-                         ::testing::Values(Chunking::Whole, Chunking::ByteByByte, Chunking::Random),
-                         [](const auto& p) {
+                         ::testing::Values(Chunking::Whole, Chunking::ByteByByte, Chunking::Random), [](const auto& p) {
                            std::string n = ChunkingName(p.param);
                            n.erase(std::remove(n.begin(), n.end(), '-'), n.end());
                            return n;
@@ -170,8 +168,8 @@ TEST_F(SocksTest, UserPasswordWithAnAuthenticationReplySplitByteByByte) {
   ASSERT_TRUE(proxy.WaitDone());
   EXPECT_EQ(seenBetween.load(), greeting.size() + auth.size()) << "nothing is sent on half a reply";
   EXPECT_EQ(proxy.Received(), greeting + auth + request);
-  EXPECT_EQ(log->Without(kNoise), Plus(Opening(), {"SocksAuthState(socksAuthStart)",
-                                                   "SocksAuthState(socksAuthSuccess)", "SessionConnected(0)"}));
+  EXPECT_EQ(log->Without(kNoise), Plus(Opening(), {"SocksAuthState(socksAuthStart)", "SocksAuthState(socksAuthSuccess)",
+                                                   "SessionConnected(0)"}));
   EXPECT_EQ(sock->State(), wsConnected);
   sock->Close();
   ExpectProxySettingsReset();
@@ -291,9 +289,17 @@ std::vector<FailureCase> FailureCases() {
       {"AuthReplyVersion", "5", true, {Bytes({5, 2}), Bytes({2, 0})}, 20002, "socks version error"},
       {"AuthRefused", "5", true, {Bytes({5, 2}), Bytes({1, 1})}, 20015, "socks authentication failed"},
       {"AuthReplyTooLong", "5", true, {Bytes({5, 2}), Bytes({1, 0, 0})}, 20001, "too much data availaible"},
-      {"ConnectReplyVersion", "5", false, {Bytes({5, 0}), Bytes({4, 0, 0, 1, 0, 0, 0, 0, 0, 0})}, 20002,
+      {"ConnectReplyVersion",
+       "5",
+       false,
+       {Bytes({5, 0}), Bytes({4, 0, 0, 1, 0, 0, 0, 0, 0, 0})},
+       20002,
        "socks version error"},
-      {"AddressTypeIPv6", "5", false, {Bytes({5, 0}), Bytes({5, 0, 0, 4, 0, 0, 0, 0, 0, 0})}, 20011,
+      {"AddressTypeIPv6",
+       "5",
+       false,
+       {Bytes({5, 0}), Bytes({5, 0, 0, 4, 0, 0, 0, 0, 0, 0})},
+       20011,
        "address type not supported"},
       {"Socks4Rejected", "4", false, {Socks4Reply(91)}, 20016, "request rejected or failed"},
       {"Socks4Refused", "4", false, {Socks4Reply(92)}, 20008, "connection refused"},
@@ -302,14 +308,15 @@ std::vector<FailureCase> FailureCases() {
       {"Socks4ReplyVersion", "4", false, {Bytes({4, 90, 0, 0, 0, 0, 0, 0})}, 20002, "socks version error"},
   };
   const std::vector<std::pair<int, std::string>> table = {
-      {1, "general SOCKS server failure"}, {2, "connection not allowed by ruleset"}, {3, "network unreachable"},
-      {4, "host unreachable"},             {5, "connection refused"},                {6, "time to live expired"},
-      {7, "command not supported"},        {8, "address type not supported"},        {9, "unassigned error #9"},
-      {255, "unassigned error #255"}};
+      {1, "general SOCKS server failure"}, {2, "connection not allowed by ruleset"},
+      {3, "network unreachable"},          {4, "host unreachable"},
+      {5, "connection refused"},           {6, "time to live expired"},
+      {7, "command not supported"},        {8, "address type not supported"},
+      {9, "unassigned error #9"},          {255, "unassigned error #255"}};
   for (const auto& [reply, text] : table) {
     std::int32_t code = reply <= 8 ? 20003 + reply : 20012;
-    cases.push_back({"Socks5Reply" + std::to_string(reply), "5", false, {Bytes({5, 0}), Socks5Reply(reply)}, code,
-                     text});
+    cases.push_back(
+        {"Socks5Reply" + std::to_string(reply), "5", false, {Bytes({5, 0}), Socks5Reply(reply)}, code, text});
   }
   return cases;
 }
@@ -357,8 +364,7 @@ TEST_F(SocksTest, Socks4aSendsTheNameForTheProxyToResolve) {
 }
 
 TEST_F(SocksTest, Socks4DestinationThatCannotBeResolvedLocally) {
-  net::SetHostResolverForTesting(
-      [](const std::string&, bool, net::HostEntry*) { return net::kWsaHostNotFound; });
+  net::SetHostResolverForTesting([](const std::string&, bool, net::HostEntry*) { return net::kWsaHostNotFound; });
   ScriptedServer proxy;
   proxy.Pause(300ms);
   proxy.Start();
@@ -487,8 +493,8 @@ class RealProxyTest : public SocksTest {
     ExpectProxySettingsReset();
   }
   // Connects through the proxy and expects the negotiation to fail with code.
-  void FailThrough(std::uint16_t proxyPort, const std::string& level, const std::string& addr,
-                   const std::string& port, std::int32_t code, const std::string& text) {
+  void FailThrough(std::uint16_t proxyPort, const std::string& level, const std::string& addr, const std::string& port,
+                   std::int32_t code, const std::string& text) {
     Through(proxyPort, level, addr, port);
     sock->Connect();
     const std::string c = std::to_string(code);
@@ -508,13 +514,13 @@ TEST_F(RealProxyTest, DanteLevels5And4) {
   DanteProxy dante;
   REQUIRE_PROXY(dante);
   ExchangeThrough(dante.Port(), "5");
-  EXPECT_EQ(log->Without(kNoise), Plus(Opening(), {"SessionConnected(0)", "SessionClosed(0)",
-                                                   "ChangeState(wsConnected,wsClosed)"}));
+  EXPECT_EQ(log->Without(kNoise),
+            Plus(Opening(), {"SessionConnected(0)", "SessionClosed(0)", "ChangeState(wsConnected,wsClosed)"}));
   log->events.clear();
   log->received.clear();
   ExchangeThrough(dante.Port(), "4");
-  EXPECT_EQ(log->Without(kNoise), Plus(Opening(), {"SessionConnected(0)", "SessionClosed(0)",
-                                                   "ChangeState(wsConnected,wsClosed)"}));
+  EXPECT_EQ(log->Without(kNoise),
+            Plus(Opening(), {"SessionConnected(0)", "SessionClosed(0)", "ChangeState(wsConnected,wsClosed)"}));
 }
 
 TEST_F(RealProxyTest, DanteRefusals) {
@@ -563,8 +569,8 @@ TEST_F(RealProxyTest, MicrosocksWithoutAuthentication) {
   MicrosocksProxy proxy;
   REQUIRE_PROXY(proxy);
   ExchangeThrough(proxy.Port(), "5");
-  EXPECT_EQ(log->Without(kNoise), Plus(Opening(), {"SessionConnected(0)", "SessionClosed(0)",
-                                                   "ChangeState(wsConnected,wsClosed)"}));
+  EXPECT_EQ(log->Without(kNoise),
+            Plus(Opening(), {"SessionConnected(0)", "SessionClosed(0)", "ChangeState(wsConnected,wsClosed)"}));
   // Level 4 is not spoken there: it answers 05 FF and closes, before a
   // whole level-4 reply has come, which ends as a plain close.
   log->events.clear();

@@ -47,8 +47,8 @@ TEST_F(UdpTest, ConnectBindsAnEphemeralPortAndDatagramsFlowBothWays) {
   client.SetAddr("127.0.0.1");
   client.SetPort(serverPort);
   client.Connect();
-  EXPECT_EQ(clientLog.events, (Events{"ChangeState(wsClosed,wsOpened)", "ChangeState(wsOpened,wsConnected)",
-                                      "SessionConnected(0)"}))
+  EXPECT_EQ(clientLog.events,
+            (Events{"ChangeState(wsClosed,wsOpened)", "ChangeState(wsOpened,wsConnected)", "SessionConnected(0)"}))
       << "a datagram socket is connected inside Connect";
   EXPECT_NE(client.LocalPort(), "0") << "LocalPort shows the port that was bound";
   EXPECT_EQ(client.LocalPort(), client.LocalBoundPort());

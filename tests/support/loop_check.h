@@ -10,8 +10,7 @@
 namespace telorus::test {
 
 // Runs the calling thread's loop until `done` or the timeout; returns done().
-bool RunLoopUntil(const std::function<bool()>& done,
-                  std::chrono::milliseconds timeout = std::chrono::seconds(5));
+bool RunLoopUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
 // Pumps what is pending, then expects no notifiers, queued records, timers,
 // registered or open sockets, or pending lookups to remain.

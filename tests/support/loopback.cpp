@@ -71,7 +71,9 @@ std::string Peer::ReadToEnd(std::chrono::milliseconds timeout) {
   return out;
 }
 
-void Peer::SetReceiveBuffer(int bytes) { setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes); }
+void Peer::SetReceiveBuffer(int bytes) {
+  setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes);
+}
 
 void Peer::ShutdownWrite() { ::shutdown(fd_, SHUT_WR); }
 
@@ -105,7 +107,9 @@ Peer Listener::Accept(std::chrono::milliseconds timeout) {
   return Peer(::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC));
 }
 
-void Listener::SetReceiveBuffer(int bytes) { setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes); }
+void Listener::SetReceiveBuffer(int bytes) {
+  setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes);
+}
 
 std::uint16_t UnusedPort() {
   int fd = OpenTcpSocket();

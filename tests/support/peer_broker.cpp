@@ -74,8 +74,7 @@ class Connection {
     if (what == "dante" || what == "microsocks") {
       std::shared_ptr<SocksProxy> proxy;
       if (what == "dante")
-        proxy = std::make_shared<DanteProxy>(
-            DanteOptions{number(1) != 0, static_cast<std::uint16_t>(number(2))});
+        proxy = std::make_shared<DanteProxy>(DanteOptions{number(1) != 0, static_cast<std::uint16_t>(number(2))});
       else
         proxy = std::make_shared<MicrosocksProxy>(text(1), text(2));
       if (!proxy->Ok()) return Answer({"fail", proxy->Problem()});
@@ -101,7 +100,8 @@ class Connection {
       return Answer({"ok"});
     }
     if (what == "run") {
-      std::vector<std::string> argv(f.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(2, f.size())), f.end());
+      std::vector<std::string> argv(f.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(2, f.size())),
+                                    f.end());
       int status = -1;
       const std::string out = argv.empty() ? std::string() : RunWithDisplay(number(1), argv, &status);
       return Answer({"ok", std::to_string(status), std::to_string(out.size())}, out);

@@ -188,12 +188,12 @@ X11VncServer::X11VncServer(int width, int height, int depth, const std::string& 
     problem_ = "the peer broker starts x11vnc without extra arguments";
     return;
   }
-  Started(Ask({"x11vnc", std::to_string(width), std::to_string(height), std::to_string(depth), password}),
-          &brokerId_, &port_, &display_, &ok_, &problem_);
+  Started(Ask({"x11vnc", std::to_string(width), std::to_string(height), std::to_string(depth), password}), &brokerId_,
+          &port_, &display_, &ok_, &problem_);
 }
 
-XvncServer::XvncServer(int width, int height, int depth, const std::string& password,
-                       const std::string& desktopName, const std::vector<std::string>& security) {
+XvncServer::XvncServer(int width, int height, int depth, const std::string& password, const std::string& desktopName,
+                       const std::vector<std::string>& security) {
   if (!security.empty()) {
     problem_ = "the peer broker starts Xvnc with its usual security types only";
     return;

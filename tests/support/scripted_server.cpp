@@ -67,7 +67,9 @@ ScriptedServer& ScriptedServer::Do(std::function<void()> action) {
   return *this;
 }
 
-void ScriptedServer::Start() { thread_ = std::thread([this] { Run(); }); }
+void ScriptedServer::Start() {
+  thread_ = std::thread([this] { Run(); });
+}
 
 bool ScriptedServer::WaitDone(std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);

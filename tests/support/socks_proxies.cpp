@@ -108,8 +108,8 @@ MicrosocksProxy::MicrosocksProxy(const std::string& user, const std::string& pas
     return;
   }
   port_ = UnusedPort();
-  std::vector<std::string> argv = {"/usr/bin/microsocks", "-i", "127.0.0.1", "-p", std::to_string(port_),
-                                   "-b", "127.0.0.1"};
+  std::vector<std::string> argv = {"/usr/bin/microsocks", "-i", "127.0.0.1", "-p",
+                                   std::to_string(port_), "-b", "127.0.0.1"};
   if (!user.empty()) argv.insert(argv.end(), {"-u", user, "-P", password});
   Start(argv, "microsocks");
 }

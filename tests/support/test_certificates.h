@@ -21,7 +21,7 @@ struct TestCertificates {
 const TestCertificates& Certificates();
 
 // Skips a test without certtool; fails it when certtool could not make them.
-#define REQUIRE_TEST_CERTIFICATES()                                                                          \
+#define REQUIRE_TEST_CERTIFICATES()                                                                         \
   if (std::system("command -v certtool >/dev/null 2>&1") != 0) GTEST_SKIP() << "certtool is not installed"; \
   ASSERT_TRUE(::telorus::test::Certificates().made) << "certtool did not make the test certificates"
 

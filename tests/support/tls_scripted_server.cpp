@@ -74,7 +74,9 @@ TlsScriptedServer& TlsScriptedServer::Pause(std::chrono::milliseconds ms) {
 }
 TlsScriptedServer& TlsScriptedServer::Close() { return Add(Step::kClose); }
 
-void TlsScriptedServer::Start() { thread_ = std::thread([this] { Run(); }); }
+void TlsScriptedServer::Start() {
+  thread_ = std::thread([this] { Run(); });
+}
 
 bool TlsScriptedServer::WaitDone(std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
@@ -124,7 +126,8 @@ std::size_t TlsScriptedServer::Read(std::size_t count, std::chrono::milliseconds
   while (got < count) {
     // Decrypted bytes may be waiting with nothing on the socket.
     if (!(tls_ && gnutls_record_check_pending(tls_->session) > 0)) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       pollfd p{clientFd_, POLLIN, 0};
       if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
     }
@@ -189,7 +192,9 @@ void TlsScriptedServer::Run() {
         case Step::kSend: ok = Write(step.bytes); break;
         case Step::kExpect: ok = Read(step.count, std::chrono::seconds(10)) == step.count; break;
         case Step::kStartTls: ok = Handshake(step); break;
-        case Step::kAlert: ok = tls_ && gnutls_alert_send(tls_->session, GNUTLS_AL_FATAL, GNUTLS_A_ACCESS_DENIED) >= 0; break;
+        case Step::kAlert:
+          ok = tls_ && gnutls_alert_send(tls_->session, GNUTLS_AL_FATAL, GNUTLS_A_ACCESS_DENIED) >= 0;
+          break;
         case Step::kBye: ok = tls_ && gnutls_bye(tls_->session, GNUTLS_SHUT_WR) >= 0; break;
         case Step::kPause: std::this_thread::sleep_for(step.pause); break;
         case Step::kClose: ::shutdown(clientFd_, SHUT_WR); break;

@@ -37,7 +37,8 @@ std::vector<std::string> Environment(const std::vector<std::string>& extra) {
   for (char** e = environ; *e; ++e) {
     std::string kv = *e;
     bool overridden = false;
-    for (const auto& x : extra) overridden = overridden || kv.substr(0, kv.find('=') + 1) == x.substr(0, x.find('=') + 1);
+    for (const auto& x : extra)
+      overridden = overridden || kv.substr(0, kv.find('=') + 1) == x.substr(0, x.find('=') + 1);
     if (!overridden) env.push_back(kv);
   }
   env.insert(env.end(), extra.begin(), extra.end());
@@ -218,9 +219,20 @@ X11VncServer::X11VncServer(int width, int height, int depth, const std::string& 
     return;
   }
   port_ = UnusedPort();
-  std::vector<std::string> argv = {"x11vnc", "-display", ":" + std::to_string(xvfb_.Display()), "-rfbport",
-                                   std::to_string(port_), "-listen", "127.0.0.1", "-rfbportv6", "-1", "-forever",
-                                   "-shared", "-nocursor", "-noxrecord", "-nomodtweak"};
+  std::vector<std::string> argv = {"x11vnc",
+                                   "-display",
+                                   ":" + std::to_string(xvfb_.Display()),
+                                   "-rfbport",
+                                   std::to_string(port_),
+                                   "-listen",
+                                   "127.0.0.1",
+                                   "-rfbportv6",
+                                   "-1",
+                                   "-forever",
+                                   "-shared",
+                                   "-nocursor",
+                                   "-noxrecord",
+                                   "-nomodtweak"};
   if (password.empty()) {
     argv.push_back("-nopw");
   } else {
@@ -236,8 +248,8 @@ X11VncServer::X11VncServer(int width, int height, int depth, const std::string& 
   if (!ok_) problem_ = "x11vnc did not start listening";
 }
 
-XvncServer::XvncServer(int width, int height, int depth, const std::string& password,
-                       const std::string& desktopName, const std::vector<std::string>& securityArgs) {
+XvncServer::XvncServer(int width, int height, int depth, const std::string& password, const std::string& desktopName,
+                       const std::vector<std::string>& securityArgs) {
   std::vector<std::string> security = {"-SecurityTypes", "None"};
   if (!password.empty()) {
     passwordFile_ = TempFile("xvnc-pass");
@@ -257,10 +269,14 @@ XvncServer::XvncServer(int width, int height, int depth, const std::string& pass
   for (int attempt = 0; attempt < 4 && !ok_; ++attempt) {
     display_ = FreeDisplayNumber();
     port_ = UnusedPort();
-    std::vector<std::string> argv = {"Xvnc", ":" + std::to_string(display_), "-geometry",
-                                     std::to_string(width) + "x" + std::to_string(height), "-depth",
-                                     std::to_string(depth), "-rfbport", std::to_string(port_), "-interface",
-                                     "127.0.0.1", "-nolisten", "tcp", "-AlwaysShared", "-desktop", desktopName};
+    std::vector<std::string> argv = {"Xvnc",          ":" + std::to_string(display_),
+                                     "-geometry",     std::to_string(width) + "x" + std::to_string(height),
+                                     "-depth",        std::to_string(depth),
+                                     "-rfbport",      std::to_string(port_),
+                                     "-interface",    "127.0.0.1",
+                                     "-nolisten",     "tcp",
+                                     "-AlwaysShared", "-desktop",
+                                     desktopName};
     argv.insert(argv.end(), security.begin(), security.end());
     process_ = Process(argv);
     const auto deadline = Clock::now() + std::chrono::seconds(15);

@@ -42,8 +42,7 @@ ScreenImage ParseXwd(const std::string& data) {
     for (std::uint32_t x = 0; x < width; ++x) {
       const unsigned char* px = row + x * bpp;
       std::uint32_t v = 0;
-      for (std::uint32_t k = 0; k < bpp; ++k)
-        v |= std::uint32_t(px[k]) << (8 * (byteOrder == 0 ? k : bpp - 1 - k));
+      for (std::uint32_t k = 0; k < bpp; ++k) v |= std::uint32_t(px[k]) << (8 * (byteOrder == 0 ? k : bpp - 1 - k));
       std::uint32_t colour;
       if (visualClass == 4 || visualClass == 5) {  // TrueColor, DirectColor
         colour = 0;

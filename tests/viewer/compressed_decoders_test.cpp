@@ -37,15 +37,14 @@ const FormatCase kFormats[] = {
 };
 
 RectangleHeader Rect(int x, int y, int width, int height) {
-  return {static_cast<std::uint16_t>(x), static_cast<std::uint16_t>(y),
-          static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height), 0};
+  return {static_cast<std::uint16_t>(x), static_cast<std::uint16_t>(y), static_cast<std::uint16_t>(width),
+          static_cast<std::uint16_t>(height), 0};
 }
 
 // A picture with what servers meet: noise (raw tiles), flat areas (solid
 // tiles, long runs), a few colours (packed palettes), horizontal stripes of
 // a handful (palette runs) and smooth gradients (Tight's gradient filter).
-std::vector<std::uint32_t> Picture(const PixelFormat& format, int width, int height,
-                                   std::uint32_t seed) {
+std::vector<std::uint32_t> Picture(const PixelFormat& format, int width, int height, std::uint32_t seed) {
   std::mt19937 random(seed);  // 32-bit results
   const std::uint32_t mask = format.bitsPerPixel == 32 ? 0xFFFFFFFFu : (1u << format.bitsPerPixel) - 1;
   std::uint32_t few[5];
@@ -88,8 +87,7 @@ class CompressedTest : public ::testing::TestWithParam<std::tuple<Chunking, int>
   }
 
   FeedResult Run(const std::vector<EncodedRect>& rects) {
-    const FeedResult result =
-        Feed(Serialise(rects), std::get<0>(GetParam()), 91, decoder_, *frame_, pixels_);
+    const FeedResult result = Feed(Serialise(rects), std::get<0>(GetParam()), 91, decoder_, *frame_, pixels_);
     EXPECT_EQ(result.problem, "");
     EXPECT_EQ(result.finishedRects, static_cast<int>(rects.size()));
     EXPECT_EQ(CompareWith(frame_->Surface(), *expected_), "");
@@ -129,8 +127,7 @@ TEST_P(CompressedTest, ZlibZrleAndTrleDrawEveryPixel) {
 TEST_P(CompressedTest, TightDrawsEveryMethodAndFilter) {
   TightEncoder tight(format_);
   std::vector<EncodedRect> rects;
-  auto add = [&](RectangleHeader rect, TightMethod method, int stream, std::uint8_t resets,
-                 std::uint32_t seed) {
+  auto add = [&](RectangleHeader rect, TightMethod method, int stream, std::uint8_t resets, std::uint32_t seed) {
     auto content = Picture(format_, rect.width, rect.height, seed);
     const std::uint32_t mask = format_.bitsPerPixel == 32 ? 0xFFFFFFu : (1u << format_.bitsPerPixel) - 1;
     for (auto& p : content) {
@@ -164,8 +161,7 @@ std::string ParamName(const ::testing::TestParamInfo<std::tuple<Chunking, int>>&
 }
 
 INSTANTIATE_TEST_SUITE_P(Chunkings, CompressedTest,
-                         ::testing::Combine(::testing::Values(Chunking::Whole, Chunking::OneByte,
-                                                              Chunking::Random),
+                         ::testing::Combine(::testing::Values(Chunking::Whole, Chunking::OneByte, Chunking::Random),
                                             ::testing::Range(0, 4)),
                          ParamName);
 
@@ -199,8 +195,7 @@ class HostileTest : public ::testing::TestWithParam<Chunking> {
     const FeedResult result = Feed(Serialise(rects), GetParam(), 5, decoder_, *frame_, pixels_);
     for (int y = 0; y < 48; ++y) {
       for (int x = 0; x < 64; ++x) {
-        const bool in = x >= inside.x && x < inside.x + inside.width && y >= inside.y &&
-                        y < inside.y + inside.height;
+        const bool in = x >= inside.x && x < inside.x + inside.width && y >= inside.y && y < inside.y + inside.height;
         if (!in) {
           EXPECT_EQ(frame_->Surface().GetPixel(x, y), 0x00808080u) << x << "," << y;
         }
@@ -272,12 +267,12 @@ TEST_P(HostileTest, TightRefusesWhatItCannotDecode) {
   EXPECT_EQ(Failure({WithBody(rfb::kEncodingTight, Rect(0, 0, 8, 8), {0x40, 3})}),
             "Failed: Tight rectangle of unknown filter 3");
   // A JPEG picture whose size is not the rectangle's, or no picture at all.
-  const std::string notJpeg =
-      Failure({WithBody(rfb::kEncodingTight, Rect(0, 0, 8, 8), {0x90, 4, 1, 2, 3, 4})});
+  const std::string notJpeg = Failure({WithBody(rfb::kEncodingTight, Rect(0, 0, 8, 8), {0x90, 4, 1, 2, 3, 4})});
   EXPECT_NE(notJpeg, "");
   EXPECT_EQ(notJpeg.rfind("Failed: ", 0), 0u);
   // A palette of three colours and an index beyond them: black, not memory.
-  EncodedRect beyond = WithBody(rfb::kEncodingTight, Rect(0, 0, 4, 2), {0x40, 1, 2, 10, 20, 30, 40, 50, 60, 70, 80, 90});
+  EncodedRect beyond =
+      WithBody(rfb::kEncodingTight, Rect(0, 0, 4, 2), {0x40, 1, 2, 10, 20, 30, 40, 50, 60, 70, 80, 90});
   for (int i = 0; i < 8; ++i) beyond.body.push_back(i == 3 ? 250 : 0);
   EXPECT_EQ(Failure({beyond}, Rect(0, 0, 4, 2)), "");
   EXPECT_EQ(frame_->Surface().GetPixel(3, 0), 0u);
@@ -323,8 +318,8 @@ TEST(LinkMeter, QualityFollowsTheLinkWithHysteresis) {
 
 #ifdef TELORUS_HAVE_JPEG
 
-double Psnr(const std::vector<std::uint8_t>& rgb, const platform::Surface& surface, int x0, int y0,
-            int width, int height) {
+double Psnr(const std::vector<std::uint8_t>& rgb, const platform::Surface& surface, int x0, int y0, int width,
+            int height) {
   double squares = 0;
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
@@ -364,9 +359,11 @@ TEST(TightJpeg, PicturesDecodeWithinTheirError) {
     auto frame = FrameBitmap::Create(160, 100, error);
     RectangleDecoder decoder;
     const PixelConverter pixels(TrueColour(16, 31, 63, 31, 11, 5, 0, false));
-    const FeedResult result = Feed(Serialise({TightEncoder::Jpeg(WithBody(rfb::kEncodingTight, Rect(10, 20, width, height), {}).header, picture),
-                                              TightEncoder::Jpeg(WithBody(rfb::kEncodingTight, Rect(110, 70, width, height), {}).header, picture)}),
-                                   chunking, 3, decoder, *frame, pixels);
+    const FeedResult result =
+        Feed(Serialise(
+                 {TightEncoder::Jpeg(WithBody(rfb::kEncodingTight, Rect(10, 20, width, height), {}).header, picture),
+                  TightEncoder::Jpeg(WithBody(rfb::kEncodingTight, Rect(110, 70, width, height), {}).header, picture)}),
+             chunking, 3, decoder, *frame, pixels);
     EXPECT_EQ(result.problem, "");
     EXPECT_GE(Psnr(rgb, frame->Surface(), 10, 20, width, height), 35.0);
     // The part of the second picture on the framebuffer, against the same
@@ -388,8 +385,9 @@ TEST(TightJpeg, PicturesDecodeWithinTheirError) {
   auto frame = FrameBitmap::Create(160, 100, error);
   RectangleDecoder decoder;
   const PixelConverter pixels(kRgb);
-  const FeedResult wrong = Feed(Serialise({TightEncoder::Jpeg(WithBody(rfb::kEncodingTight, Rect(0, 0, 95, 64), {}).header, picture)}),
-                                Chunking::Whole, 3, decoder, *frame, pixels);
+  const FeedResult wrong =
+      Feed(Serialise({TightEncoder::Jpeg(WithBody(rfb::kEncodingTight, Rect(0, 0, 95, 64), {}).header, picture)}),
+           Chunking::Whole, 3, decoder, *frame, pixels);
   EXPECT_EQ(wrong.problem, "Failed: JPEG picture of 96x64 in a rectangle of 95x64");
 }
 

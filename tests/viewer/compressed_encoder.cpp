@@ -41,8 +41,8 @@ std::uint64_t ColourBits(const PixelFormat& f) {
 }
 
 bool TightRgb(const PixelFormat& f) {
-  return f.trueColour && f.bitsPerPixel == 32 && f.depth == 24 && f.redMax == 255 &&
-         f.greenMax == 255 && f.blueMax == 255;
+  return f.trueColour && f.bitsPerPixel == 32 && f.depth == 24 && f.redMax == 255 && f.greenMax == 255 &&
+         f.blueMax == 255;
 }
 
 std::vector<std::uint32_t> Distinct(const std::vector<std::uint32_t>& pixels) {
@@ -122,8 +122,7 @@ void TileEncoder::PutRunLength(Bytes& out, int run) {
   out.push_back(static_cast<std::uint8_t>(run));
 }
 
-void TileEncoder::EncodeTile(Bytes& out, const std::vector<std::uint32_t>& tile, int width,
-                             int height) {
+void TileEncoder::EncodeTile(Bytes& out, const std::vector<std::uint32_t>& tile, int width, int height) {
   const std::vector<std::uint32_t> palette = Distinct(tile);
   const bool alternate = (turn_++ & 1u) != 0;
   const bool reuse = trle_ && palette == lastPalette_;
@@ -165,8 +164,8 @@ void TileEncoder::EncodeTile(Bytes& out, const std::vector<std::uint32_t>& tile,
       std::uint8_t byte = 0;
       int used = 0;
       for (int x = 0; x < width; ++x) {
-        byte = static_cast<std::uint8_t>(byte | (IndexOf(palette, tile[static_cast<std::size_t>(y * width + x)])
-                                                 << (8 - bits - used)));
+        byte = static_cast<std::uint8_t>(
+            byte | (IndexOf(palette, tile[static_cast<std::size_t>(y * width + x)]) << (8 - bits - used)));
         used += bits;
         if (used == 8) {
           out.push_back(byte);
@@ -208,8 +207,7 @@ EncodedRect EncodeZrle(const RectangleHeader& header, const PixelFormat& format,
   return rect;
 }
 
-EncodedRect EncodeTrle(const RectangleHeader& header, const std::vector<std::uint32_t>& pixels,
-                       TileEncoder& tiles) {
+EncodedRect EncodeTrle(const RectangleHeader& header, const std::vector<std::uint32_t>& pixels, TileEncoder& tiles) {
   EncodedRect rect{header, tiles.Encode(header, pixels)};
   rect.header.encoding = rfb::kEncodingTRLE;
   return rect;
@@ -233,9 +231,8 @@ EncodedRect TightEncoder::Jpeg(const RectangleHeader& header, const Bytes& jpeg)
   return rect;
 }
 
-EncodedRect TightEncoder::Encode(const RectangleHeader& header,
-                                 const std::vector<std::uint32_t>& pixels, TightMethod method,
-                                 int stream, std::uint8_t resets) {
+EncodedRect TightEncoder::Encode(const RectangleHeader& header, const std::vector<std::uint32_t>& pixels,
+                                 TightMethod method, int stream, std::uint8_t resets) {
   EncodedRect rect{header, {}};
   rect.header.encoding = rfb::kEncodingTight;
   for (int i = 0; i < 4; ++i) {
@@ -290,8 +287,7 @@ EncodedRect TightEncoder::Encode(const RectangleHeader& header,
         Bytes rgb;
         for (int c = 0; c < 3; ++c) {
           const int predicted =
-              std::clamp(value(x - 1, y, c) + value(x, y - 1, c) - value(x - 1, y - 1, c), 0,
-                         static_cast<int>(max[c]));
+              std::clamp(value(x - 1, y, c) + value(x, y - 1, c) - value(x - 1, y - 1, c), 0, static_cast<int>(max[c]));
           const auto d = static_cast<std::uint32_t>(value(x, y, c) - predicted) & max[c];
           difference |= d << shift[c];
           rgb.push_back(static_cast<std::uint8_t>(d));

@@ -55,8 +55,7 @@ class TileEncoder {
 
 EncodedRect EncodeZrle(const RectangleHeader& header, const PixelFormat& format,
                        const std::vector<std::uint32_t>& pixels, TestDeflater& stream);
-EncodedRect EncodeTrle(const RectangleHeader& header, const std::vector<std::uint32_t>& pixels,
-                       TileEncoder& tiles);
+EncodedRect EncodeTrle(const RectangleHeader& header, const std::vector<std::uint32_t>& pixels, TileEncoder& tiles);
 
 enum class TightMethod { Fill, Copy, Palette, Gradient };
 
@@ -65,8 +64,8 @@ enum class TightMethod { Fill, Copy, Palette, Gradient };
 class TightEncoder {
  public:
   explicit TightEncoder(const PixelFormat& format) : format_(format) {}
-  EncodedRect Encode(const RectangleHeader& header, const std::vector<std::uint32_t>& pixels,
-                     TightMethod method, int stream, std::uint8_t resets = 0);
+  EncodedRect Encode(const RectangleHeader& header, const std::vector<std::uint32_t>& pixels, TightMethod method,
+                     int stream, std::uint8_t resets = 0);
   // A JPEG rectangle around already compressed picture data.
   static EncodedRect Jpeg(const RectangleHeader& header, const Bytes& jpeg);
   static void PutCompactLength(Bytes& out, std::uint32_t length);

@@ -28,16 +28,15 @@ const FormatCase kFormats[] = {
 };
 
 RectangleHeader Rect(int x, int y, int width, int height) {
-  return {static_cast<std::uint16_t>(x), static_cast<std::uint16_t>(y),
-          static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height), 0};
+  return {static_cast<std::uint16_t>(x), static_cast<std::uint16_t>(y), static_cast<std::uint16_t>(width),
+          static_cast<std::uint16_t>(height), 0};
 }
 
 // Every scenario runs under each chunking and each pixel format, and ends by
 // comparing the whole framebuffer with the reference image.
 class DecoderTest : public ::testing::TestWithParam<std::tuple<Chunking, int>> {
  protected:
-  DecoderTest()
-      : format_(kFormats[std::get<1>(GetParam())].format), pixels_(format_), random_(2024) {
+  DecoderTest() : format_(kFormats[std::get<1>(GetParam())].format), pixels_(format_), random_(2024) {
     UseFramebuffer(48, 40);
   }
 
@@ -61,8 +60,7 @@ class DecoderTest : public ::testing::TestWithParam<std::tuple<Chunking, int>> {
 
   // Decodes `rects`, then checks the contract, the count and every pixel.
   FeedResult Run(const std::vector<EncodedRect>& rects) {
-    const FeedResult result =
-        Feed(Serialise(rects), std::get<0>(GetParam()), 77, decoder_, *frame_, pixels_);
+    const FeedResult result = Feed(Serialise(rects), std::get<0>(GetParam()), 77, decoder_, *frame_, pixels_);
     EXPECT_EQ(result.problem, "");
     EXPECT_EQ(result.finishedRects, static_cast<int>(rects.size()));
     EXPECT_EQ(CompareWith(frame_->Surface(), *expected_), "");
@@ -84,8 +82,8 @@ class DecoderTest : public ::testing::TestWithParam<std::tuple<Chunking, int>> {
     return EncodeRaw(header, format_, pixels);
   }
 
-  EncodedRect RRE(const RectangleHeader& header, std::uint32_t background,
-                  const std::vector<Subrect>& subrects, bool compact) {
+  EncodedRect RRE(const RectangleHeader& header, std::uint32_t background, const std::vector<Subrect>& subrects,
+                  bool compact) {
     expected_->PaintRRE(header, format_, background, subrects);
     return EncodeRRE(header, format_, background, subrects, compact);
   }
@@ -111,11 +109,9 @@ class DecoderTest : public ::testing::TestWithParam<std::tuple<Chunking, int>> {
 };
 
 TEST_P(DecoderTest, RawRectanglesIncludingClippedAndEmptyOnes) {
-  Run({Raw(Rect(3, 2, 7, 5)),
-       Raw(Rect(44, 36, 8, 6)),    // runs off the right and bottom edges
-       Raw(Rect(5, 5, 0, 0)),      // no area: no data, still finished
-       Raw(Rect(5, 5, 0, 3)),
-       Raw(Rect(100, 100, 2, 2)),  // wholly outside
+  Run({Raw(Rect(3, 2, 7, 5)), Raw(Rect(44, 36, 8, 6)),    // runs off the right and bottom edges
+       Raw(Rect(5, 5, 0, 0)),                             // no area: no data, still finished
+       Raw(Rect(5, 5, 0, 3)), Raw(Rect(100, 100, 2, 2)),  // wholly outside
        Raw(Rect(0, 39, 48, 1))});
 }
 
@@ -133,8 +129,7 @@ TEST_P(DecoderTest, CopyRectOverlapsInEveryDirectionAndNotifiesOncePerRectangle)
   for (const auto& [sx, sy, w, h, dx, dy] : copies) {
     const RectangleHeader header = Rect(dx, dy, w, h);
     expected_->PaintCopyRect(header, sx, sy);
-    rects.push_back(
-        EncodeCopyRect(header, static_cast<std::uint16_t>(sx), static_cast<std::uint16_t>(sy)));
+    rects.push_back(EncodeCopyRect(header, static_cast<std::uint16_t>(sx), static_cast<std::uint16_t>(sy)));
   }
   const FeedResult result = Run(rects);
   ASSERT_EQ(result.copyRectSources.size(), copies.size());
@@ -152,8 +147,7 @@ TEST_P(DecoderTest, RreAndCoRreWithNoAndManySubrectangles) {
     for (int i = 0; i < 60; ++i) {
       // Some reach outside the rectangle and the framebuffer.
       subrects.push_back({RandomPixel(), static_cast<std::uint16_t>(random_() % 40),
-                          static_cast<std::uint16_t>(random_() % 35),
-                          static_cast<std::uint16_t>(1 + random_() % 20),
+                          static_cast<std::uint16_t>(random_() % 35), static_cast<std::uint16_t>(1 + random_() % 20),
                           static_cast<std::uint16_t>(1 + random_() % 20)});
     }
     rects.push_back(RRE(Rect(6, 8, 30, 25), RandomPixel(), subrects, compact));
@@ -195,9 +189,9 @@ TEST_P(DecoderTest, HextileRawTilesIncludingEdgeTilesAndIgnoredBits) {
   const RectangleHeader header = Rect(5, 3, 37, 21);
   std::vector<HextileTile> tiles;
   const std::uint8_t subencodings[] = {
-      kHextileRaw, kHextileRaw | kHextileBackgroundSpecified,  // raw wins: no background read
+      kHextileRaw,        kHextileRaw | kHextileBackgroundSpecified,  // raw wins: no background read
       kHextileRaw | 0xE0, kHextileRaw | kHextileAnySubrects | kHextileSubrectsColoured,
-      kHextileRaw, kHextileRaw};
+      kHextileRaw,        kHextileRaw};
   const std::vector<TileGeometry> walk = TileWalk(header);
   ASSERT_EQ(walk.size(), 6u);
   for (std::size_t i = 0; i < walk.size(); ++i) {
@@ -213,11 +207,13 @@ TEST_P(DecoderTest, HextileColoursSubrectanglesAndCarryOver) {
   // The first tile of the decoder's life gives no background: black.
   first[0].subencoding = 0;
   first[1] = {kHextileBackgroundSpecified, background, 0, {}, {}};
-  first[2] = {kHextileForegroundSpecified | kHextileAnySubrects, 0, foreground, {},
-              {{0, 1, 2, 3, 4}, {0, 0, 0, 16, 1}}};
+  first[2] = {
+      kHextileForegroundSpecified | kHextileAnySubrects, 0, foreground, {}, {{0, 1, 2, 3, 4}, {0, 0, 0, 16, 1}}};
   // Coloured subrectangles; the last colour becomes the kept foreground.
   first[3] = {kHextileBackgroundSpecified | kHextileAnySubrects | kHextileSubrectsColoured,
-              RandomPixel(), 0, {},
+              RandomPixel(),
+              0,
+              {},
               {{RandomPixel(), 2, 2, 5, 5}, {RandomPixel(), 15, 0, 1, 16}}};
   // Neither foreground nor coloured: drawn in the last subrectangle colour;
   // position 0xF0, size 0x0F is the column at x 15, rows 0..15.
@@ -246,8 +242,8 @@ TEST_P(DecoderTest, HextileSubrectanglesOutsideTheTileOrFramebufferAreClipped) {
   const RectangleHeader header = Rect(30, 28, 40, 20);
   std::vector<HextileTile> tiles;
   for (const TileGeometry& at : TileWalk(header)) {
-    HextileTile tile{kHextileBackgroundSpecified | kHextileAnySubrects | kHextileSubrectsColoured,
-                     RandomPixel(), 0, {}, {}};
+    HextileTile tile{
+        kHextileBackgroundSpecified | kHextileAnySubrects | kHextileSubrectsColoured, RandomPixel(), 0, {}, {}};
     // Subrectangles may run past the tile's own edge (up to 16 + 15).
     tile.subrects.push_back({RandomPixel(), 12, 12, 16, 16});
     tile.subrects.push_back({RandomPixel(), 0, 15, static_cast<std::uint16_t>(at.width), 1});
@@ -261,24 +257,24 @@ TEST_P(DecoderTest, HextileSubrectanglesOutsideTheTileOrFramebufferAreClipped) {
 TEST_P(DecoderTest, HextileRandomTilesOverSeveralRectangles) {
   std::vector<EncodedRect> rects;
   for (int r = 0; r < 6; ++r) {
-    const RectangleHeader header =
-        Rect(static_cast<int>(random_() % 40), static_cast<int>(random_() % 30),
-             1 + static_cast<int>(random_() % 50), 1 + static_cast<int>(random_() % 40));
+    const RectangleHeader header = Rect(static_cast<int>(random_() % 40), static_cast<int>(random_() % 30),
+                                        1 + static_cast<int>(random_() % 50), 1 + static_cast<int>(random_() % 40));
     std::vector<HextileTile> tiles;
     for (const TileGeometry& at : TileWalk(header)) {
       HextileTile tile;
       tile.subencoding = static_cast<std::uint8_t>(random_() & 0x1F);
-      if (random_() % 5 == 0) tile.subencoding |= kHextileRaw;
-      else tile.subencoding &= static_cast<std::uint8_t>(~kHextileRaw);
+      if (random_() % 5 == 0)
+        tile.subencoding |= kHextileRaw;
+      else
+        tile.subencoding &= static_cast<std::uint8_t>(~kHextileRaw);
       tile.background = RandomPixel();
       tile.foreground = RandomPixel();
       tile.raw = RandomPixels(static_cast<std::size_t>(at.width * at.height));
       const int count = static_cast<int>(random_() % 12);
       for (int i = 0; i < count; ++i) {
-        tile.subrects.push_back({RandomPixel(), static_cast<std::uint16_t>(random_() % 16),
-                                 static_cast<std::uint16_t>(random_() % 16),
-                                 static_cast<std::uint16_t>(1 + random_() % 16),
-                                 static_cast<std::uint16_t>(1 + random_() % 16)});
+        tile.subrects.push_back(
+            {RandomPixel(), static_cast<std::uint16_t>(random_() % 16), static_cast<std::uint16_t>(random_() % 16),
+             static_cast<std::uint16_t>(1 + random_() % 16), static_cast<std::uint16_t>(1 + random_() % 16)});
       }
       tiles.push_back(tile);
     }
@@ -305,8 +301,7 @@ std::string ParamName(const ::testing::TestParamInfo<std::tuple<Chunking, int>>&
 }
 
 INSTANTIATE_TEST_SUITE_P(Chunkings, DecoderTest,
-                         ::testing::Combine(::testing::Values(Chunking::Whole, Chunking::OneByte,
-                                                              Chunking::Random),
+                         ::testing::Combine(::testing::Values(Chunking::Whole, Chunking::OneByte, Chunking::Random),
                                             ::testing::Range(0, 4)),
                          ParamName);
 
@@ -378,8 +373,7 @@ TEST_F(PartialData, RawRectangleLargerThanTheBufferDecodesThroughIt) {
 
 TEST_F(PartialData, RreBackgroundShowsBeforeTheSubrectangleListIsComplete) {
   const EncodedRect rre =
-      EncodeRRE(Rect(0, 0, 10, 10), format_, 0x0000FF, {{0x00FF00, 1, 1, 2, 2}, {0xFF0000, 5, 5, 1, 1}},
-                false);
+      EncodeRRE(Rect(0, 0, 10, 10), format_, 0x0000FF, {{0x00FF00, 1, 1, 2, 2}, {0xFF0000, 5, 5, 1, 1}}, false);
   decoder_.BeginRectangle(rre.header);
   Give(rre.body, 0, 7);  // count and three bytes of the background
   EXPECT_EQ(Step(), DecodeResult::NeedMore);
@@ -398,8 +392,8 @@ TEST_F(PartialData, RreBackgroundShowsBeforeTheSubrectangleListIsComplete) {
 }
 
 TEST_F(PartialData, RawHextileTileIsDrawnOnlyWhenWhole) {
-  const EncodedRect hextile = EncodeHextile(
-      Rect(0, 0, 4, 4), format_, {{kHextileRaw, 0, 0, std::vector<std::uint32_t>(16, 0xABCDEF), {}}});
+  const EncodedRect hextile =
+      EncodeHextile(Rect(0, 0, 4, 4), format_, {{kHextileRaw, 0, 0, std::vector<std::uint32_t>(16, 0xABCDEF), {}}});
   decoder_.BeginRectangle(hextile.header);
   Give(hextile.body, 0, hextile.body.size() - 1);
   EXPECT_EQ(Step(), DecodeResult::PieceDone);  // the sub-encoding byte
@@ -441,9 +435,8 @@ TEST(DecoderFormat, UnusableFormatFailsInsteadOfDecoding) {
   ASSERT_TRUE(buffer.Append(bytes, sizeof bytes));
   RectangleDecoder decoder;
   for (const std::uint32_t encoding : {kEncodingRaw, kEncodingRRE, kEncodingCoRRE, kEncodingHextile}) {
-    for (const PixelConverter& pixels :
-         {PixelConverter(TrueColour(24, 255, 255, 255, 16, 8, 0, false)),
-          PixelConverter(TrueColour(16, 31, 0, 31, 11, 5, 0, false))}) {
+    for (const PixelConverter& pixels : {PixelConverter(TrueColour(24, 255, 255, 255, 16, 8, 0, false)),
+                                         PixelConverter(TrueColour(16, 31, 0, 31, 11, 5, 0, false))}) {
       RectangleHeader header = Rect(0, 0, 2, 2);
       header.encoding = encoding;
       decoder.BeginRectangle(header);

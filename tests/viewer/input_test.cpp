@@ -47,7 +47,9 @@ class InputTest : public ViewerSessionTest {
     const std::string r = server.Received();
     return r.substr(before, r.size() - before - 10);
   }
-  void Key(bool down, std::uint16_t code, bool system = false) { window.Inject(WindowMessage::Key(down, code, system)); }
+  void Key(bool down, std::uint16_t code, bool system = false) {
+    window.Inject(WindowMessage::Key(down, code, system));
+  }
   void Tap(std::uint16_t code, bool system = false) {
     Key(true, code, system);
     Key(false, code, system);
@@ -193,10 +195,9 @@ TEST_F(InputTest, PointerMaskAndPositionInBothModes) {
     Mouse(Kind::ButtonUp, 7, 7, 0);
     Mouse(Kind::MouseMove, -5, -9, kMkLButton);  // a captured drag beyond the top-left corner
   });
-  EXPECT_EQ(sent, Pointer(0, 3, 4) + Pointer(1, 10, 20) + Pointer(0, 10, 20) + Pointer(4, 10, 20) +
-                      Pointer(0, 10, 20) + Pointer(1, 1, 1) + Pointer(5, 1, 1) + Pointer(1, 1, 1) +
-                      Pointer(0, 600, 1) + Pointer(2, 2, 2) + Pointer(0, 2, 2) + Pointer(1, 7, 7) +
-                      Pointer(0, 7, 7) + Pointer(1, 0, 0));
+  EXPECT_EQ(sent, Pointer(0, 3, 4) + Pointer(1, 10, 20) + Pointer(0, 10, 20) + Pointer(4, 10, 20) + Pointer(0, 10, 20) +
+                      Pointer(1, 1, 1) + Pointer(5, 1, 1) + Pointer(1, 1, 1) + Pointer(0, 600, 1) + Pointer(2, 2, 2) +
+                      Pointer(0, 2, 2) + Pointer(1, 7, 7) + Pointer(0, 7, 7) + Pointer(1, 0, 0));
   EXPECT_EQ(seen[0], "down 0 9 10,20") << "left button with Shift";
   EXPECT_EQ(seen[1], "click") << "the click comes before the release's event";
   EXPECT_EQ(seen[2], "up 0");

@@ -87,8 +87,8 @@ TEST_P(NegotiationTest, TheVersionAnsweredFollowsTheServersAndTheHandshakeItsRul
     EXPECT_EQ(peer.Received(), expected);
     if (c.answer == 0) {
       ASSERT_EQ(seen.size(), 2u);
-      EXPECT_EQ(seen[0], "ConnectError(The server speaks an unsupported protocol version: " +
-                             std::string(c.server, 11) + ")");
+      EXPECT_EQ(seen[0],
+                "ConnectError(The server speaks an unsupported protocol version: " + std::string(c.server, 11) + ")");
     }
     v.DisConnect();
   }
@@ -114,15 +114,15 @@ TEST_P(NegotiationTest, TheTypeListIsReadWhateverItHoldsAndTheChoiceIsOurs) {
   Go();
   ASSERT_TRUE(WaitEvent("Connected"));
   ASSERT_TRUE(RunUntil([&] { return server.WaitDone(0ms); }));
-  EXPECT_EQ(server.Received(), "RFB 003.008\n" + rfb::U8(2) + EncryptChallenge(challenge, "pw") + '\0' +
-                                   rfb::SetEncodings(5));
+  EXPECT_EQ(server.Received(),
+            "RFB 003.008\n" + rfb::U8(2) + EncryptChallenge(challenge, "pw") + '\0' + rfb::SetEncodings(5));
   EXPECT_EQ(viewer.UpdateRequestCount(), 0);
 }
 
 TEST_P(NegotiationTest, RefusalsSayWhyAndSendNothingMore) {
   struct Case {
     std::string name;
-    std::string types;  // the viewer's SecurityTypes
+    std::string types;   // the viewer's SecurityTypes
     std::string script;  // what the server sends after the client's version
     std::string error;   // OnConnectError
     std::string status;  // the last status
@@ -221,8 +221,8 @@ TEST_P(NegotiationTest, VeNCryptPlainOnlyWhenTheListNamesIt) {
   Go();
   ASSERT_TRUE(WaitEvent("Connected"));
   ASSERT_TRUE(RunUntil([&] { return server.WaitDone(0ms); }));
-  EXPECT_EQ(server.Received(), "RFB 003.008\n" + rfb::U8(19) + rfb::U8(0) + rfb::U8(2) + rfb::Be32(256) +
-                                   rfb::Be32(5) + rfb::Be32(6) + "alice" + "s3cret" + '\0' + rfb::SetEncodings(5));
+  EXPECT_EQ(server.Received(), "RFB 003.008\n" + rfb::U8(19) + rfb::U8(0) + rfb::U8(2) + rfb::Be32(256) + rfb::Be32(5) +
+                                   rfb::Be32(6) + "alice" + "s3cret" + '\0' + rfb::SetEncodings(5));
   EXPECT_TRUE(Has("Status(Security Type: Plain)"));
   EXPECT_FALSE(viewer.Encrypted());
 

@@ -15,14 +15,12 @@ namespace {
 
 using Path = PixelConverter::Path;
 
-PixelFormat Format(int bpp, int red, int green, int blue, int redShift, int greenShift,
-                   int blueShift, bool bigEndian = false) {
+PixelFormat Format(int bpp, int red, int green, int blue, int redShift, int greenShift, int blueShift,
+                   bool bigEndian = false) {
   return test::TrueColour(bpp, red, green, blue, redShift, greenShift, blueShift, bigEndian);
 }
 
-Colour Rgb(std::uint32_t red, std::uint32_t green, std::uint32_t blue) {
-  return red | (green << 8) | (blue << 16);
-}
+Colour Rgb(std::uint32_t red, std::uint32_t green, std::uint32_t blue) { return red | (green << 8) | (blue << 16); }
 
 // Converts one raw pixel given as wire bytes, returning a colour value.
 Colour RawColour(const PixelConverter& pixels, std::vector<std::uint8_t> bytes) {
@@ -70,8 +68,7 @@ TEST(PixelToColor, ThirtyTwoBitRawTakesEightBitsWhilePixelToColorScales) {
   const std::uint32_t pixel = (0x200u << 20) | (0x3FFu << 10) | 0x0C0u;
   EXPECT_EQ(wide.PixelToColor(pixel), Rgb(0x200 * 255 / 1023, 255, 0x0C0 * 255 / 1023));
   EXPECT_EQ(RawColour(wide, {static_cast<std::uint8_t>(pixel), static_cast<std::uint8_t>(pixel >> 8),
-                             static_cast<std::uint8_t>(pixel >> 16),
-                             static_cast<std::uint8_t>(pixel >> 24)}),
+                             static_cast<std::uint8_t>(pixel >> 16), static_cast<std::uint8_t>(pixel >> 24)}),
             Rgb(0x00, 0xFF, 0xC0));
 }
 
@@ -92,12 +89,9 @@ TEST(PixelToColor, EveryChannelIsScaledByItsMaximumForAnyFormat) {
     const PixelFormat& f = pixels.Format();
     for (int sample = 0; sample < 200; ++sample) {
       const std::uint32_t value = static_cast<std::uint32_t>(random());
-      const auto level = [&](int s, std::uint32_t max) {
-        return ((value >> (s % 32)) & max) * 255u / max;
-      };
+      const auto level = [&](int s, std::uint32_t max) { return ((value >> (s % 32)) & max) * 255u / max; };
       ASSERT_EQ(pixels.PixelToColor(value),
-                Rgb(level(f.redShift, f.redMax), level(f.greenShift, f.greenMax),
-                    level(f.blueShift, f.blueMax)))
+                Rgb(level(f.redShift, f.redMax), level(f.greenShift, f.greenMax), level(f.blueShift, f.blueMax)))
           << round << " " << sample;
     }
   }
@@ -125,8 +119,7 @@ TEST(ReadPixelValue, LittleEndianUnlessTheFormatSaysBigEndian) {
   EXPECT_EQ(RawColour(big32, {0x00, 0x11, 0x22, 0x33}), Rgb(0x11, 0x22, 0x33));
   const PixelConverter big32Shifted(Format(32, 255, 255, 255, 24, 16, 8, true));
   EXPECT_EQ(RawColour(big32Shifted, {0x11, 0x22, 0x33, 0x00}), Rgb(0x11, 0x22, 0x33));
-  EXPECT_EQ(big32Shifted.PixelToColor(big32Shifted.ValueAt(std::array<std::uint8_t, 4>{
-                0x11, 0x22, 0x33, 0x00}.data())),
+  EXPECT_EQ(big32Shifted.PixelToColor(big32Shifted.ValueAt(std::array<std::uint8_t, 4>{0x11, 0x22, 0x33, 0x00}.data())),
             Rgb(0x11, 0x22, 0x33));
 }
 
@@ -153,8 +146,7 @@ TEST(CheckPixelFormat, RejectsUnsupportedDepthsAndZeroMaxima) {
 
 TEST(PixelFormats, ServerInitSetEightBitAndRestoreServerFormat) {
   // 32-bit little-endian true colour, with non-zero padding bytes.
-  const std::array<std::uint8_t, 16> serverWire = {32, 24, 0, 1, 0, 255, 0, 255,
-                                                   0, 255, 16, 8, 0, 7, 8, 9};
+  const std::array<std::uint8_t, 16> serverWire = {32, 24, 0, 1, 0, 255, 0, 255, 0, 255, 16, 8, 0, 7, 8, 9};
   PixelFormats formats;
   EXPECT_EQ(formats.ServerInit(serverWire.data()), "");
   PixelFormat announced = Format(32, 255, 255, 255, 16, 8, 0);
@@ -166,8 +158,7 @@ TEST(PixelFormats, ServerInitSetEightBitAndRestoreServerFormat) {
   EXPECT_EQ(formats.Converter().ConversionPath(), Path::Rgb32);
 
   const PixelFormats::Message eight = formats.SetEightBitFormat();
-  const PixelFormats::Message expectedEight = {0, 0, 0, 0, 8, 8, 0, 1, 0, 7,
-                                               0, 7, 0, 3, 0, 3, 6, 0, 0, 0};
+  const PixelFormats::Message expectedEight = {0, 0, 0, 0, 8, 8, 0, 1, 0, 7, 0, 7, 0, 3, 0, 3, 6, 0, 0, 0};
   EXPECT_EQ(eight, expectedEight);
   EXPECT_EQ(formats.BytesPerPixel(), 1);
   EXPECT_EQ(formats.CurrentPixelFormat(), EightBitFormat());
@@ -202,8 +193,7 @@ TEST(PixelFormats, ColourMappedAndInvalidServerFormats) {
 }
 
 // The fast paths must give the general formula's result for every pixel.
-void ExpectFastMatchesGeneral(const PixelFormat& format, Path expectedPath,
-                              const std::vector<std::uint8_t>& data) {
+void ExpectFastMatchesGeneral(const PixelFormat& format, Path expectedPath, const std::vector<std::uint8_t>& data) {
   const PixelConverter fast(format);
   const PixelConverter general(format, false);
   ASSERT_EQ(fast.ConversionPath(), expectedPath);
@@ -236,8 +226,7 @@ TEST(PixelConverter, FastPathsMatchTheGeneralPath) {
     ExpectFastMatchesGeneral(Format(8, 16, 3, 3, 0, 5, 6), Path::Table8, data);
   }
   for (std::size_t start = 0; start < 16; ++start) {
-    const std::vector<std::uint8_t> shifted(all8.begin() + static_cast<std::ptrdiff_t>(start),
-                                            all8.end());
+    const std::vector<std::uint8_t> shifted(all8.begin() + static_cast<std::ptrdiff_t>(start), all8.end());
     ExpectFastMatchesGeneral(EightBitFormat(), Path::Levels8, shifted);
   }
 

@@ -107,8 +107,10 @@ TEST(ReceiveBuffer, RandomAppendsAndTakesMatchAQueue) {
       for (auto& byte : data) byte = next++;
       const bool fits = model.size() + count <= 300;
       ASSERT_EQ(buffer.Append(data.data(), count), fits);
-      if (fits) model.insert(model.end(), data.begin(), data.end());
-      else next = static_cast<std::uint8_t>(next - count);
+      if (fits)
+        model.insert(model.end(), data.begin(), data.end());
+      else
+        next = static_cast<std::uint8_t>(next - count);
     } else {
       const std::size_t count = random() % 100;
       std::vector<std::uint8_t> out(count);

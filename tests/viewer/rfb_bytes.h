@@ -9,9 +9,7 @@
 
 namespace telorus::test::rfb {
 
-inline std::string Be16(std::uint32_t v) {
-  return {static_cast<char>((v >> 8) & 0xFF), static_cast<char>(v & 0xFF)};
-}
+inline std::string Be16(std::uint32_t v) { return {static_cast<char>((v >> 8) & 0xFF), static_cast<char>(v & 0xFF)}; }
 inline std::string Be32(std::uint32_t v) { return Be16(v >> 16) + Be16(v & 0xFFFF); }
 inline std::string U8(std::uint32_t v) { return std::string(1, static_cast<char>(v & 0xFF)); }
 
@@ -31,9 +29,8 @@ inline PixelFormat TrueColour16() { return {16, 16, 0, 1, 31, 63, 31, 11, 5, 0};
 inline PixelFormat Bgr233() { return {8, 8, 0, 1, 7, 7, 3, 0, 3, 6}; }
 
 inline std::string Encode(const PixelFormat& f) {
-  return U8(f.bitsPerPixel) + U8(f.depth) + U8(f.bigEndian) + U8(f.trueColour) + Be16(f.redMax) +
-         Be16(f.greenMax) + Be16(f.blueMax) + U8(f.redShift) + U8(f.greenShift) + U8(f.blueShift) +
-         std::string(3, '\0');
+  return U8(f.bitsPerPixel) + U8(f.depth) + U8(f.bigEndian) + U8(f.trueColour) + Be16(f.redMax) + Be16(f.greenMax) +
+         Be16(f.blueMax) + U8(f.redShift) + U8(f.greenShift) + U8(f.blueShift) + std::string(3, '\0');
 }
 
 inline std::string ServerInit(int width, int height, const PixelFormat& f, const std::string& name) {

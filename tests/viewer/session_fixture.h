@@ -52,12 +52,14 @@ class ViewerSessionTest : public LoopTest {
     viewer.Connect();
   }
 
-  bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds t = 10s) {
-    return RunLoopUntil(done, t);
+  bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds t = 10s) { return RunLoopUntil(done, t); }
+  void Settle() {
+    RunLoopUntil([] { return false; }, 200ms);
   }
-  void Settle() { RunLoopUntil([] { return false; }, 200ms); }
   bool Has(const std::string& e) const { return std::find(events.begin(), events.end(), e) != events.end(); }
-  bool WaitEvent(const std::string& e) { return RunUntil([&] { return Has(e); }); }
+  bool WaitEvent(const std::string& e) {
+    return RunUntil([&] { return Has(e); });
+  }
   // The statuses only, in order.
   Events Statuses() const {
     Events out;

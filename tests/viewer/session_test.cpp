@@ -17,8 +17,8 @@ class SessionTest : public ::testing::WithParamInterface<Chunking>, public Viewe
 
   // Checks that copies[from, to) are bands of whole rows that cover the
   // rectangle from its top down, in order, each at most maxRows high.
-  static void ExpectBands(const std::vector<platform::HeadlessWindow::Copy>& copies, std::size_t from,
-                          std::size_t to, platform::Rect rect, std::int64_t maxRows) {
+  static void ExpectBands(const std::vector<platform::HeadlessWindow::Copy>& copies, std::size_t from, std::size_t to,
+                          platform::Rect rect, std::int64_t maxRows) {
     ASSERT_LT(from, to);
     ASSERT_LE(to, copies.size());
     std::int64_t top = rect.top;
@@ -51,8 +51,7 @@ TEST_P(SessionTest, HandshakeWithoutAuthentication) {
   ASSERT_TRUE(RunUntil([&] { return server.Received().size() >= 21; }));
   EXPECT_EQ(server.Failure(), "");
   EXPECT_EQ(events, (Events{"Status(Server Support Version:RFB 003.008\n)", "Status(no authentication is needed)",
-                            "FrameSize(64,48)", "Status(HostName: my desktop)", "HostName(my desktop)",
-                            "Connected"}));
+                            "FrameSize(64,48)", "Status(HostName: my desktop)", "HostName(my desktop)", "Connected"}));
   EXPECT_EQ(server.Received(), std::string("RFB 003.003\n") + '\0' + rfb::SetEncodings(5));
   EXPECT_EQ(viewer.Status(), VNCSessionStart);
   EXPECT_TRUE(viewer.IsSessionRunning());
@@ -92,8 +91,8 @@ TEST_P(SessionTest, OtherEncodingsAndLevelsFollowTheCodecWhenAllowed) {
   EXPECT_EQ(viewer.JpegQuality(), -1);
   std::vector<std::int32_t> withoutOthers = {16, -256 + 3};
   if (TightDecoder::JpegAvailable()) withoutOthers.push_back(-32 + 7);
-  const std::string all = start + rfb::SetEncodings(expected) + rfb::SetEncodings(withoutOthers) +
-                          rfb::SetEncodings({16, -256 + 3});
+  const std::string all =
+      start + rfb::SetEncodings(expected) + rfb::SetEncodings(withoutOthers) + rfb::SetEncodings({16, -256 + 3});
   ASSERT_TRUE(RunUntil([&] { return server.Received().size() >= all.size(); }));
   EXPECT_EQ(server.Received(), all);
 }
@@ -210,8 +209,9 @@ TEST_P(SessionTest, FailedWindowCopiesAreReportedAndTheSessionGoesOn) {
   auto fmt = rfb::TrueColour32();
   NoAuthHandshake(fmt, 4, 4);
   const std::uint32_t colour = rfb::Rgb(9, 8, 7);
-  server.Send(rfb::UpdateHeader(2) + rfb::RectHeader(0, 0, 2, 2, 0) + rfb::RawPixels(fmt, std::vector<std::uint32_t>(4, colour)) +
-              rfb::RectHeader(2, 2, 2, 2, 2) + rfb::Rre(fmt, colour, {}));
+  server.Send(rfb::UpdateHeader(2) + rfb::RectHeader(0, 0, 2, 2, 0) +
+              rfb::RawPixels(fmt, std::vector<std::uint32_t>(4, colour)) + rfb::RectHeader(2, 2, 2, 2, 2) +
+              rfb::Rre(fmt, colour, {}));
   window.FailCopies(true);
   Go();
   ASSERT_TRUE(RunUntil([&] { return updates == 1; }));
@@ -227,8 +227,9 @@ TEST_P(SessionTest, DisconnectingFromAFailedCopyStopsTheRectangle) {
   auto fmt = rfb::TrueColour32();
   const int width = 256, height = 300;
   NoAuthHandshake(fmt, width, height);
-  server.Send(rfb::UpdateHeader(1) + rfb::RectHeader(0, 0, width, height, 0) +
-              rfb::RawPixels(fmt, std::vector<std::uint32_t>(static_cast<std::size_t>(width) * height, rfb::Rgb(1, 2, 3))));
+  server.Send(
+      rfb::UpdateHeader(1) + rfb::RectHeader(0, 0, width, height, 0) +
+      rfb::RawPixels(fmt, std::vector<std::uint32_t>(static_cast<std::size_t>(width) * height, rfb::Rgb(1, 2, 3))));
   window.FailCopies(true);
   viewer.OnStatus = [this](TObject*, const std::string& t) {
     events.push_back("Status(" + t + ")");
@@ -247,7 +248,8 @@ TEST_P(SessionTest, DisconnectingFromAHandshakeStatusEndsTheHandshakeThere) {
   // handler, and the viewer neither goes on with the handshake nor keeps a
   // handshake state.
   const std::vector<std::string> prefixes = {"Server Support Version:", "VNC authentication is to be used",
-                                             "Send Password!", "Logon Result:", "Logon Success!", "HostName:"};
+                                             "Send Password!",          "Logon Result:",
+                                             "Logon Success!",          "HostName:"};
   for (const std::string& prefix : prefixes) {
     SCOPED_TRACE(prefix);
     ScriptedServer script(GetParam(), 11);
@@ -337,7 +339,8 @@ TEST_P(SessionTest, EveryEncodingThroughTheEngine) {
 }
 
 TEST_P(SessionTest, FullHdRawUpdatesFollowEachOther) {
-  if (GetParam() != Chunking::Whole) GTEST_SKIP() << "16 MB in small pieces would take minutes; small rectangles cover the splits";
+  if (GetParam() != Chunking::Whole)
+    GTEST_SKIP() << "16 MB in small pieces would take minutes; small rectangles cover the splits";
   auto fmt = rfb::TrueColour32();
   NoAuthHandshake(fmt, 1920, 1080);
   std::vector<std::uint32_t> first(1920 * 1080), second(1920 * 1080);

@@ -45,9 +45,9 @@ Surface NumberedFrame(int width, int height) {
 
 void Copy(HeadlessWindow& window, const Surface& frame, const AxisScale& h, const AxisScale& v, Rect area) {
   const ScaledSpan x = h.Span(area.left, area.right), y = v.Span(area.top, area.bottom);
-  ASSERT_TRUE(window.StretchFromSurface(frame, {x.source, y.source, x.source + x.sourceLength, y.source + y.sourceLength},
-                                        {x.dest, y.dest, x.dest + x.destLength, y.dest + y.destLength},
-                                        {x.clipFrom, y.clipFrom, x.clipTo, y.clipTo}));
+  ASSERT_TRUE(window.StretchFromSurface(
+      frame, {x.source, y.source, x.source + x.sourceLength, y.source + y.sourceLength},
+      {x.dest, y.dest, x.dest + x.destLength, y.dest + y.destLength}, {x.clipFrom, y.clipFrom, x.clipTo, y.clipTo}));
 }
 
 struct Ratio {
@@ -55,8 +55,8 @@ struct Ratio {
 };
 // Block pairs, a third exactly, below a third, upscaling, mixed axes, and
 // extents whose products overflow 16 bits.
-const Ratio kRatios[] = {{1024, 800, 12, 12}, {1000, 600, 9, 6}, {1000, 900, 30, 10}, {300, 100, 7, 20},
-                         {300, 99, 40, 3},    {64, 200, 48, 49},  {100, 101, 5, 16},  {1920, 500, 10, 9},
+const Ratio kRatios[] = {{1024, 800, 12, 12}, {1000, 600, 9, 6},    {1000, 900, 30, 10}, {300, 100, 7, 20},
+                         {300, 99, 40, 3},    {64, 200, 48, 49},    {100, 101, 5, 16},   {1920, 500, 10, 9},
                          {7, 1, 3, 2},        {40000, 39999, 2, 2}, {50000, 123, 2, 7}};
 
 TEST(StretchBlocks, RectanglesAndThePointerFollowTheWholeFrame) {
@@ -76,7 +76,8 @@ TEST(StretchBlocks, RectanglesAndThePointerFollowTheWholeFrame) {
     for (int top = 0; top < r.frameHeight;) {
       const int bottom = std::min<int>(r.frameHeight, top + 1 + static_cast<int>(rng() % 5));
       for (int left = 0; left < r.frameWidth;) {
-        const int right = std::min<int>(r.frameWidth, left + 1 + static_cast<int>(rng() % static_cast<unsigned>(maxWidth)));
+        const int right =
+            std::min<int>(r.frameWidth, left + 1 + static_cast<int>(rng() % static_cast<unsigned>(maxWidth)));
         Copy(parts, frame, h, v, {left, top, right, bottom});
         left = right;
       }

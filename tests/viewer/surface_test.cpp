@@ -19,7 +19,9 @@ constexpr int kGuardWords = 64;
 class GuardedSurface {
  public:
   GuardedSurface(int width, int height, int padWords = 3, bool bottomUp = false)
-      : width_(width), height_(height), pitch_(width + padWords),
+      : width_(width),
+        height_(height),
+        pitch_(width + padWords),
         memory_(static_cast<std::size_t>(2 * kGuardWords + pitch_ * height), kGuard) {
     std::uint32_t* first = memory_.data() + kGuardWords;
     for (int y = 0; y < height; ++y) std::fill_n(first + y * pitch_, width, 0u);
@@ -34,8 +36,7 @@ class GuardedSurface {
   bool GuardsIntact() const {
     for (std::size_t i = 0; i < memory_.size(); ++i) {
       const auto offset = static_cast<std::int64_t>(i) - kGuardWords;
-      const bool pixel = offset >= 0 && offset < std::int64_t{pitch_} * height_ &&
-                         offset % pitch_ < width_;
+      const bool pixel = offset >= 0 && offset < std::int64_t{pitch_} * height_ && offset % pitch_ < width_;
       if (!pixel && memory_[i] != kGuard) return false;
     }
     return true;
@@ -123,8 +124,8 @@ TEST(Surface, CopyRectOverlapInAllDirectionsMatchesCopyThroughTemporary) {
   for (const bool bottomUp : {false, true}) {
     for (int dy = -4; dy <= 4; dy += 2) {
       for (int dx = -5; dx <= 5; ++dx) {
-        for (const auto& [sx, sy, w, h] : std::vector<std::array<int, 4>>{
-                 {3, 3, 6, 5}, {0, 0, kWidth, kHeight}, {-2, 4, 8, 9}, {8, -3, 9, 6}}) {
+        for (const auto& [sx, sy, w, h] :
+             std::vector<std::array<int, 4>>{{3, 3, 6, 5}, {0, 0, kWidth, kHeight}, {-2, 4, 8, 9}, {8, -3, 9, 6}}) {
           GuardedSurface guarded(kWidth, kHeight, 2, bottomUp);
           Surface& surface = guarded.surface();
           Paint(surface, static_cast<std::uint32_t>(cases));
@@ -133,14 +134,13 @@ TEST(Surface, CopyRectOverlapInAllDirectionsMatchesCopyThroughTemporary) {
           for (int y = 0; y < h; ++y) {
             for (int x = 0; x < w; ++x) {
               const int fromX = sx + x, fromY = sy + y, toX = sx + dx + x, toY = sy + dy + y;
-              const bool inside = fromX >= 0 && fromX < kWidth && fromY >= 0 && fromY < kHeight &&
-                                  toX >= 0 && toX < kWidth && toY >= 0 && toY < kHeight;
+              const bool inside = fromX >= 0 && fromX < kWidth && fromY >= 0 && fromY < kHeight && toX >= 0 &&
+                                  toX < kWidth && toY >= 0 && toY < kHeight;
               if (inside) expected[toY][toX] = before[fromY][fromX];
             }
           }
           surface.CopyRect(sx, sy, w, h, sx + dx, sy + dy);
-          ASSERT_EQ(Snapshot(surface), expected)
-              << "dx " << dx << " dy " << dy << " src " << sx << "," << sy;
+          ASSERT_EQ(Snapshot(surface), expected) << "dx " << dx << " dy " << dy << " src " << sx << "," << sy;
           ASSERT_TRUE(guarded.GuardsIntact());
           ++cases;
         }
@@ -162,8 +162,7 @@ TEST(Surface, BlitOneToOneClipsBothSides) {
     for (int x = 0; x < 6; ++x) {
       const int fromX = x + 1 + 2, fromY = y - 1;
       const bool copied = y >= 1 && fromX < 5 && x < 4;
-      EXPECT_EQ(dest.GetPixel(x, y), copied ? source.GetPixel(fromX, fromY) : 0u)
-          << x << "," << y;
+      EXPECT_EQ(dest.GetPixel(x, y), copied ? source.GetPixel(fromX, fromY) : 0u) << x << "," << y;
     }
   }
   EXPECT_TRUE(guarded.GuardsIntact());

@@ -8,8 +8,8 @@
 
 namespace telorus::viewer::test {
 
-PixelFormat TrueColour(int bpp, int red, int green, int blue, int redShift, int greenShift,
-                       int blueShift, bool bigEndian) {
+PixelFormat TrueColour(int bpp, int red, int green, int blue, int redShift, int greenShift, int blueShift,
+                       bool bigEndian) {
   PixelFormat format;
   format.bitsPerPixel = static_cast<std::uint8_t>(bpp);
   format.depth = static_cast<std::uint8_t>(bpp == 32 ? 24 : bpp);
@@ -61,8 +61,7 @@ EncodedRect EncodeRaw(const RectangleHeader& header, const PixelFormat& format,
   return rect;
 }
 
-EncodedRect EncodeCopyRect(const RectangleHeader& header, std::uint16_t sourceX,
-                           std::uint16_t sourceY) {
+EncodedRect EncodeCopyRect(const RectangleHeader& header, std::uint16_t sourceX, std::uint16_t sourceY) {
   EncodedRect rect{header, {}};
   rect.header.encoding = kEncodingCopyRect;
   PutU16(rect.body, sourceX);
@@ -70,9 +69,8 @@ EncodedRect EncodeCopyRect(const RectangleHeader& header, std::uint16_t sourceX,
   return rect;
 }
 
-EncodedRect EncodeRRE(const RectangleHeader& header, const PixelFormat& format,
-                      std::uint32_t background, const std::vector<Subrect>& subrects,
-                      bool compact) {
+EncodedRect EncodeRRE(const RectangleHeader& header, const PixelFormat& format, std::uint32_t background,
+                      const std::vector<Subrect>& subrects, bool compact) {
   EncodedRect rect{header, {}};
   rect.header.encoding = compact ? kEncodingCoRRE : kEncodingRRE;
   PutU32(rect.body, static_cast<std::uint32_t>(subrects.size()));
@@ -145,8 +143,7 @@ void ReferenceImage::Set(std::int64_t x, std::int64_t y, Colour colour) {
   }
 }
 
-void ReferenceImage::Fill(std::int64_t x, std::int64_t y, std::int64_t width,
-                          std::int64_t height, Colour colour) {
+void ReferenceImage::Fill(std::int64_t x, std::int64_t y, std::int64_t width, std::int64_t height, Colour colour) {
   for (std::int64_t row = y; row < y + height; ++row) {
     for (std::int64_t column = x; column < x + width; ++column) Set(column, row, colour);
   }
@@ -168,15 +165,14 @@ void ReferenceImage::PaintCopyRect(const RectangleHeader& header, int sourceX, i
     for (int column = 0; column < header.width; ++column) {
       const int fromX = sourceX + column, fromY = sourceY + row;
       if (fromX < width_ && fromY < height_) {
-        Set(header.x + column, header.y + row,
-            before[static_cast<std::size_t>(fromY * width_ + fromX)]);
+        Set(header.x + column, header.y + row, before[static_cast<std::size_t>(fromY * width_ + fromX)]);
       }
     }
   }
 }
 
-void ReferenceImage::PaintRRE(const RectangleHeader& header, const PixelFormat& format,
-                              std::uint32_t background, const std::vector<Subrect>& subrects) {
+void ReferenceImage::PaintRRE(const RectangleHeader& header, const PixelFormat& format, std::uint32_t background,
+                              const std::vector<Subrect>& subrects) {
   Fill(header.x, header.y, header.width, header.height, ExpectedColour(format, background));
   for (const Subrect& sub : subrects) {
     Fill((header.x + sub.x) % 65536, (header.y + sub.y) % 65536, sub.width, sub.height,
@@ -225,8 +221,8 @@ std::string CompareWith(const platform::Surface& surface, const ReferenceImage& 
     for (int x = 0; x < expected.Width(); ++x) {
       if (surface.GetPixel(x, y) != expected.At(x, y)) {
         char text[96];
-        std::snprintf(text, sizeof text, "pixel (%d,%d) is %06X, expected %06X", x, y,
-                      surface.GetPixel(x, y), expected.At(x, y));
+        std::snprintf(text, sizeof text, "pixel (%d,%d) is %06X, expected %06X", x, y, surface.GetPixel(x, y),
+                      expected.At(x, y));
         return text;
       }
     }
@@ -236,18 +232,15 @@ std::string CompareWith(const platform::Surface& surface, const ReferenceImage& 
 
 std::string ChunkingName(Chunking chunking) {
   switch (chunking) {
-    case Chunking::Whole:
-      return "Whole";
-    case Chunking::OneByte:
-      return "OneByte";
-    case Chunking::Random:
-      return "RandomSplits";
+    case Chunking::Whole: return "Whole";
+    case Chunking::OneByte: return "OneByte";
+    case Chunking::Random: return "RandomSplits";
   }
   return "?";
 }
 
-FeedResult Feed(const Bytes& stream, Chunking chunking, std::uint32_t seed,
-                RectangleDecoder& decoder, FrameBitmap& frame, const PixelConverter& pixels) {
+FeedResult Feed(const Bytes& stream, Chunking chunking, std::uint32_t seed, RectangleDecoder& decoder,
+                FrameBitmap& frame, const PixelConverter& pixels) {
   FeedResult result;
   ReceiveBuffer buffer;
   decoder.SetCopyRectNotice([&result](std::uint16_t x, std::uint16_t y) {

@@ -19,8 +19,8 @@ using platform::Colour;
 using Bytes = std::vector<std::uint8_t>;
 
 // A true-colour format: bits per pixel, channel maxima and shifts.
-PixelFormat TrueColour(int bpp, int red, int green, int blue, int redShift, int greenShift,
-                       int blueShift, bool bigEndian);
+PixelFormat TrueColour(int bpp, int red, int green, int blue, int redShift, int greenShift, int blueShift,
+                       bool bigEndian);
 
 // The colour a pixel value stands for, worked out from the format field by
 // field (every channel scaled by its maximum).
@@ -41,10 +41,10 @@ struct Subrect {
 
 struct HextileTile {
   std::uint8_t subencoding = 0;
-  std::uint32_t background = 0;       // written when bit 2 is set
-  std::uint32_t foreground = 0;       // written when bit 4 is set
-  std::vector<std::uint32_t> raw;     // written when bit 1 is set
-  std::vector<Subrect> subrects;      // x, y, width, height within the tile (1..16)
+  std::uint32_t background = 0;    // written when bit 2 is set
+  std::uint32_t foreground = 0;    // written when bit 4 is set
+  std::vector<std::uint32_t> raw;  // written when bit 1 is set
+  std::vector<Subrect> subrects;   // x, y, width, height within the tile (1..16)
 };
 
 // One rectangle on the wire: header and body.
@@ -55,11 +55,9 @@ struct EncodedRect {
 
 EncodedRect EncodeRaw(const RectangleHeader& header, const PixelFormat& format,
                       const std::vector<std::uint32_t>& pixels);
-EncodedRect EncodeCopyRect(const RectangleHeader& header, std::uint16_t sourceX,
-                           std::uint16_t sourceY);
-EncodedRect EncodeRRE(const RectangleHeader& header, const PixelFormat& format,
-                      std::uint32_t background, const std::vector<Subrect>& subrects,
-                      bool compact);
+EncodedRect EncodeCopyRect(const RectangleHeader& header, std::uint16_t sourceX, std::uint16_t sourceY);
+EncodedRect EncodeRRE(const RectangleHeader& header, const PixelFormat& format, std::uint32_t background,
+                      const std::vector<Subrect>& subrects, bool compact);
 EncodedRect EncodeHextile(const RectangleHeader& header, const PixelFormat& format,
                           const std::vector<HextileTile>& tiles);
 
@@ -74,8 +72,8 @@ std::vector<TileGeometry> TileWalk(const RectangleHeader& header);
 // The expected framebuffer, painted pixel by pixel.
 class ReferenceImage {
  public:
-  ReferenceImage(int width, int height) : width_(width), height_(height),
-      pixels_(static_cast<std::size_t>(width * height), 0) {}
+  ReferenceImage(int width, int height)
+      : width_(width), height_(height), pixels_(static_cast<std::size_t>(width * height), 0) {}
 
   void Set(std::int64_t x, std::int64_t y, Colour colour);
   void Fill(std::int64_t x, std::int64_t y, std::int64_t width, std::int64_t height, Colour colour);
@@ -83,14 +81,12 @@ class ReferenceImage {
   int Width() const { return width_; }
   int Height() const { return height_; }
 
-  void PaintRaw(const RectangleHeader& header, const PixelFormat& format,
-                const std::vector<std::uint32_t>& pixels);
+  void PaintRaw(const RectangleHeader& header, const PixelFormat& format, const std::vector<std::uint32_t>& pixels);
   void PaintCopyRect(const RectangleHeader& header, int sourceX, int sourceY);
-  void PaintRRE(const RectangleHeader& header, const PixelFormat& format,
-                std::uint32_t background, const std::vector<Subrect>& subrects);
+  void PaintRRE(const RectangleHeader& header, const PixelFormat& format, std::uint32_t background,
+                const std::vector<Subrect>& subrects);
   // Hextile colours carry over between rectangles, as in the decoder.
-  void PaintHextile(const RectangleHeader& header, const PixelFormat& format,
-                    const std::vector<HextileTile>& tiles);
+  void PaintHextile(const RectangleHeader& header, const PixelFormat& format, const std::vector<HextileTile>& tiles);
 
  private:
   int width_;
@@ -116,7 +112,7 @@ struct FeedResult {
 // Feeds `stream` (rectangle headers and bodies, back to back) into `decoder`
 // in chunks, checking the step contract at every call: NeedMore takes
 // nothing, and the stream ends exactly at the end of the last rectangle.
-FeedResult Feed(const Bytes& stream, Chunking chunking, std::uint32_t seed,
-                RectangleDecoder& decoder, FrameBitmap& frame, const PixelConverter& pixels);
+FeedResult Feed(const Bytes& stream, Chunking chunking, std::uint32_t seed, RectangleDecoder& decoder,
+                FrameBitmap& frame, const PixelConverter& pixels);
 
 }  // namespace telorus::viewer::test

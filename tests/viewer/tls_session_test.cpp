@@ -121,7 +121,9 @@ TEST_F(TlsSessionTest, AnUnverifiedCertificateIsTheHostsToAcceptAndRefusedByDefa
     TQuarneTelorus v(w, clipboard, bell);
     Events seen;
     v.OnConnectError = [&](TObject*, const std::string& t) { seen.push_back("ConnectError(" + t + ")"); };
-    v.OnCertificate = [&](TObject*, const CertificateInfo& info, bool&) { seen.push_back("Certificate(" + info.problem + ")"); };
+    v.OnCertificate = [&](TObject*, const CertificateInfo& info, bool&) {
+      seen.push_back("Certificate(" + info.problem + ")");
+    };
     v.OnConnectClose = [&](TObject*) { seen.push_back("ConnectClose"); };
     v.SetProtocol(vncProtocol38);
     v.SetPassword("pw");
@@ -136,8 +138,8 @@ TEST_F(TlsSessionTest, AnUnverifiedCertificateIsTheHostsToAcceptAndRefusedByDefa
     v.Connect();
     ASSERT_TRUE(RunUntil([&] { return !seen.empty() && seen.back() == "ConnectClose"; }));
     ASSERT_TRUE(peer.WaitDone());
-    EXPECT_EQ(seen, (Events{"Certificate(" + std::string(c.problem) + ")", "ConnectError(" + std::string(c.problem) + ")",
-                            "ConnectClose"}));
+    EXPECT_EQ(seen, (Events{"Certificate(" + std::string(c.problem) + ")",
+                            "ConnectError(" + std::string(c.problem) + ")", "ConnectClose"}));
     EXPECT_EQ(peer.ReceivedOverTls(), "");  // no answer to the challenge
   }
 }
@@ -160,7 +162,8 @@ TEST_F(TlsSessionTest, AnAcceptedCertificateGoesOnAndAVerifiedOneIsNotAsked) {
   ASSERT_TRUE(RunUntil([&] { return updates == 1; }));
   EXPECT_TRUE(viewer.Encrypted());
   EXPECT_EQ(tls.ReceivedOverTls().substr(0, 16), EncryptChallenge(challenge, "pw"));
-  EXPECT_EQ(std::count(events.begin(), events.end(), "Certificate(The certificate is not trusted (issuer unknown))"), 1);
+  EXPECT_EQ(std::count(events.begin(), events.end(), "Certificate(The certificate is not trusted (issuer unknown))"),
+            1);
   EXPECT_NE(certificate.subject.find("vnc.test"), std::string::npos);
   EXPECT_NE(certificate.issuer.find("Telorus other CA"), std::string::npos);
   EXPECT_EQ(certificate.sha256.size(), 32u * 3 - 1);
@@ -182,8 +185,9 @@ TEST_F(TlsSessionTest, AnAcceptedCertificateGoesOnAndAVerifiedOneIsNotAsked) {
   viewer.SetPort(good.Port());
   viewer.Connect();
   ASSERT_TRUE(RunUntil([&] { return updates == 1; }));
-  EXPECT_EQ(std::count_if(events.begin(), events.end(), [](const std::string& e) { return e.rfind("Certificate", 0) == 0; }),
-            0);
+  EXPECT_EQ(
+      std::count_if(events.begin(), events.end(), [](const std::string& e) { return e.rfind("Certificate", 0) == 0; }),
+      0);
   EXPECT_EQ(Pixel(0, 0), rfb::Rgb(10, 200, 30));
 }
 

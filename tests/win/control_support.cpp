@@ -73,8 +73,8 @@ ComPtr<ITelorusX> CreateControl() {
   return control;
 }
 
-HRESULT CallByName(IDispatch* object, const wchar_t* name, WORD kind, std::vector<VARIANT> arguments,
-                   VARIANT* result, EXCEPINFO* exception) {
+HRESULT CallByName(IDispatch* object, const wchar_t* name, WORD kind, std::vector<VARIANT> arguments, VARIANT* result,
+                   EXCEPINFO* exception) {
   DISPID id = 0;
   LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
   HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
@@ -116,9 +116,10 @@ bool PaintPicture(int display, int width, int height) {
   const std::string size = std::to_string(width) + "x" + std::to_string(height);
   const std::string image = "/tmp/telorus-control-picture-" + std::to_string(display) + ".png";
   // `display` stays in the background to keep the picture on the root window.
-  const std::string command = "(convert -size " + size + " gradient:'#2040a0-#e0a020' -fill '#ff0000' -draw "
-                              "'rectangle 10,10 60,40' -fill white -draw 'rectangle 70,50 110,100' " + image +
-                              " && display -window root " + image + ") >/dev/null 2>&1 &";
+  const std::string command = "(convert -size " + size +
+                              " gradient:'#2040a0-#e0a020' -fill '#ff0000' -draw "
+                              "'rectangle 10,10 60,40' -fill white -draw 'rectangle 70,50 110,100' " +
+                              image + " && display -window root " + image + ") >/dev/null 2>&1 &";
   int status = -1;
   RunWithDisplay(display, {"sh", "-c", command}, &status);
   Sleep(1500);

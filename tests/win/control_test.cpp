@@ -236,8 +236,7 @@ void ExpectVtable(ITypeInfo* vtable, const char* const* expected, std::size_t co
     const bool hidden = std::find(w.begin(), w.end(), "hidden") != w.end();
     EXPECT_EQ((f->wFuncFlags & FUNCFLAG_FHIDDEN) != 0, hidden);
     const std::string& kind = w[2];
-    const INVOKEKIND invoke =
-        kind == "get" ? INVOKE_PROPERTYGET : kind == "put" ? INVOKE_PROPERTYPUT : INVOKE_FUNC;
+    const INVOKEKIND invoke = kind == "get" ? INVOKE_PROPERTYGET : kind == "put" ? INVOKE_PROPERTYPUT : INVOKE_FUNC;
     EXPECT_EQ(f->invkind, invoke);
     if (kind == "method") {
       EXPECT_EQ(f->cParams, 0);
@@ -339,7 +338,9 @@ class ControlTest : public ::testing::Test {
     PumpUntil([] { return false; }, 50ms);
     OleUninitialize();
   }
-  HRESULT Get(const wchar_t* name, VARIANT* out) { return CallByName(control.Get(), name, DISPATCH_PROPERTYGET, {}, out); }
+  HRESULT Get(const wchar_t* name, VARIANT* out) {
+    return CallByName(control.Get(), name, DISPATCH_PROPERTYGET, {}, out);
+  }
   HRESULT Put(const wchar_t* name, VARIANT value, EXCEPINFO* e = nullptr) {
     HRESULT hr = CallByName(control.Get(), name, DISPATCH_PROPERTYPUT, {value}, nullptr, e);
     VariantClear(&value);
@@ -1009,7 +1010,8 @@ TEST_F(ControlTest, ASessionWithX11VncLogsOnAndShowsTheRemoteScreen) {
       20s);
   std::string statuses;
   for (const FiredEvent& e : sink.events)
-    if (e.id == 207 && !e.arguments.empty()) statuses += " [" + std::string(e.arguments[0].begin(), e.arguments[0].end()) + "]";
+    if (e.id == 207 && !e.arguments.empty())
+      statuses += " [" + std::string(e.arguments[0].begin(), e.arguments[0].end()) + "]";
   EXPECT_TRUE(same) << "the drawn picture never matched the server's screen: at (10,10) " << std::hex
                     << (drawn.size() > 2010 ? drawn[2010] : 0) << " instead of " << screen.At(10, 10)
                     << "; statuses:" << statuses;
@@ -1033,7 +1035,8 @@ TEST_F(ControlTest, ASessionOverRfb38WithVncAuthLogsOnToX11Vnc) {
   auto statuses = [&] {
     std::string out;
     for (const FiredEvent& e : sink.events)
-      if (e.id == 207 && !e.arguments.empty()) out += "[" + std::string(e.arguments[0].begin(), e.arguments[0].end()) + "]";
+      if (e.id == 207 && !e.arguments.empty())
+        out += "[" + std::string(e.arguments[0].begin(), e.arguments[0].end()) + "]";
     return out;
   };
 

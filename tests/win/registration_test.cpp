@@ -116,9 +116,7 @@ TEST_F(RegistrationTest, FailuresGiveRegsvrsExitCodes) {
   GetTempPathW(MAX_PATH, temp);
   // Not a DLL at all: it cannot be loaded.
   const std::wstring text = std::wstring(temp) + L"telorus-not-a-dll.dll";
-  {
-    std::ofstream(Narrow(text)) << "not a library";
-  }
+  { std::ofstream(Narrow(text)) << "not a library"; }
   EXPECT_EQ(Regsvr32(text), 3);
   // A DLL without the entry point.
   EXPECT_EQ(Regsvr32(L"C:\\windows\\system32\\version.dll"), 4);
@@ -184,10 +182,10 @@ class HostedTest : public RegistrationTest {
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.lpszClassName = L"TelorusTestFrame";
     RegisterClassW(&wc);
-    frame = CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP | WS_VISIBLE, 300, 300, width, height, nullptr,
-                            nullptr, wc.hInstance, nullptr);
-    HWND site = CreateWindowExW(0, L"AtlAxWin", L"TelorusXControl.TelorusX", WS_CHILD | WS_VISIBLE, 0, 0, width,
-                                height, frame, nullptr, wc.hInstance, nullptr);
+    frame = CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP | WS_VISIBLE, 300, 300, width, height, nullptr, nullptr,
+                            wc.hInstance, nullptr);
+    HWND site = CreateWindowExW(0, L"AtlAxWin", L"TelorusXControl.TelorusX", WS_CHILD | WS_VISIBLE, 0, 0, width, height,
+                                frame, nullptr, wc.hInstance, nullptr);
     ASSERT_NE(site, nullptr);
     ComPtr<IUnknown> unknown;
     ASSERT_EQ(getControl(site, unknown.Out()), S_OK);
@@ -254,8 +252,8 @@ TEST_F(HostedTest, TelorusHostRunsASessionAndPrintsItsEvents) {
   if (!vnc.Ok()) GTEST_SKIP() << vnc.Problem();
   std::string output;
   const std::wstring host = WindowsPath(TELORUS_HOST_EXE);
-  const int code = RunProcess(Quoted(host) + L" 127.0.0.1 " + std::to_wstring(vnc.Port()) + L" hostpw --seconds 2",
-                              &output, 40s);
+  const int code =
+      RunProcess(Quoted(host) + L" 127.0.0.1 " + std::to_wstring(vnc.Port()) + L" hostpw --seconds 2", &output, 40s);
   EXPECT_EQ(code, 0) << output;
   EXPECT_NE(output.find("OnConnected"), std::string::npos) << output;
   EXPECT_NE(output.find("OnFrameSize 120 90"), std::string::npos) << output;

@@ -42,10 +42,14 @@ std::wstring Escape(const wchar_t* text, UINT length) {
   std::wstring out;
   for (UINT i = 0; i < length; ++i) {
     wchar_t c = text[i];
-    if (c == L'\\') out += L"\\\\";
-    else if (c == L'\r') out += L"\\r";
-    else if (c == L'\n') out += L"\\n";
-    else out += c;
+    if (c == L'\\')
+      out += L"\\\\";
+    else if (c == L'\r')
+      out += L"\\r";
+    else if (c == L'\n')
+      out += L"\\n";
+    else
+      out += c;
   }
   return out;
 }
@@ -307,7 +311,8 @@ void TelorusXObject::FireEvent(EventInterface target, std::int32_t dispid, std::
         break;
       case EventArgument::Kind::String:
         v.vt = VT_BSTR;
-        v.bstrVal = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(a.text.data()), static_cast<UINT>(a.text.size()));
+        v.bstrVal =
+            SysAllocStringLen(reinterpret_cast<const OLECHAR*>(a.text.data()), static_cast<UINT>(a.text.size()));
         break;
       case EventArgument::Kind::ShortByReference:
         v.vt = VT_BYREF | VT_I2;
@@ -374,10 +379,14 @@ STDMETHODIMP TelorusXObject::EnumConnectionPoints(IEnumConnectionPoints** points
 STDMETHODIMP TelorusXObject::FindConnectionPoint(REFIID riid, IConnectionPoint** point) {
   if (!point) return E_POINTER;
   *point = nullptr;
-  if (IsEqualIID(riid, IID_ITelorusXEvents)) *point = &events_;
-  else if (IsEqualIID(riid, IID_ITelorusXEvents2)) *point = &events2_;
-  else if (IsEqualIID(riid, IID_IPropertyNotifySink)) *point = &propertyNotify_;
-  else return CONNECT_E_NOCONNECTION;
+  if (IsEqualIID(riid, IID_ITelorusXEvents))
+    *point = &events_;
+  else if (IsEqualIID(riid, IID_ITelorusXEvents2))
+    *point = &events2_;
+  else if (IsEqualIID(riid, IID_IPropertyNotifySink))
+    *point = &propertyNotify_;
+  else
+    return CONNECT_E_NOCONNECTION;
   (*point)->AddRef();
   return S_OK;
 }
@@ -419,17 +428,13 @@ STDMETHODIMP TelorusXObject::DoVerb(LONG verb, LPMSG, IOleClientSite* site, LONG
   switch (verb) {
     case OLEIVERB_PRIMARY:
     case OLEIVERB_SHOW:
-    case OLEIVERB_UIACTIVATE:
-      return ActivateInPlace(site ? site : site_.Get(), true);
-    case OLEIVERB_INPLACEACTIVATE:
-      return ActivateInPlace(site ? site : site_.Get(), false);
+    case OLEIVERB_UIACTIVATE: return ActivateInPlace(site ? site : site_.Get(), true);
+    case OLEIVERB_INPLACEACTIVATE: return ActivateInPlace(site ? site : site_.Get(), false);
     case OLEIVERB_HIDE:
       if (ViewerWindow()) ShowWindow(ViewerWindow(), SW_HIDE);
       return S_OK;
-    case OLEIVERB_PROPERTIES:
-      return E_NOTIMPL;  // the control has no property pages
-    default:
-      return verb > 0 ? OLEOBJ_S_INVALIDVERB : E_NOTIMPL;
+    case OLEIVERB_PROPERTIES: return E_NOTIMPL;  // the control has no property pages
+    default: return verb > 0 ? OLEOBJ_S_INVALIDVERB : E_NOTIMPL;
   }
 }
 
@@ -437,7 +442,8 @@ HRESULT TelorusXObject::ActivateInPlace(IOleClientSite* site, bool uiActivate) {
   if (!site) return E_UNEXPECTED;
   if (!inPlaceSite_) {
     ComPtr<IOleInPlaceSite> inPlace;
-    if (FAILED(site->QueryInterface(IID_IOleInPlaceSite, reinterpret_cast<void**>(inPlace.Out())))) return E_NOINTERFACE;
+    if (FAILED(site->QueryInterface(IID_IOleInPlaceSite, reinterpret_cast<void**>(inPlace.Out()))))
+      return E_NOINTERFACE;
     if (inPlace->CanInPlaceActivate() != S_OK) return E_FAIL;
     inPlace->OnInPlaceActivate();
     HWND parent = nullptr;
@@ -476,8 +482,8 @@ STDMETHODIMP TelorusXObject::SetExtent(DWORD aspect, SIZEL* size) {
   if (!size) return E_POINTER;
   extent_ = *size;
   if (!inPlaceSite_ && ViewerWindow()) {
-    SetWindowPos(ViewerWindow(), nullptr, 0, 0, HimetricToPixels(extent_.cx, true),
-                 HimetricToPixels(extent_.cy, false), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(ViewerWindow(), nullptr, 0, 0, HimetricToPixels(extent_.cx, true), HimetricToPixels(extent_.cy, false),
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
   return S_OK;
 }

@@ -125,22 +125,14 @@ class TelorusXObject final : public ITelorusX3,
   STDMETHODIMP set_TransferServerClipBoard(VARIANT_BOOL Value) override {
     return Put(225, facade_.set_TransferServerClipBoard(Value));
   }
-  STDMETHODIMP get_RequestFreames(VARIANT_BOOL* Value) override {
-    return Get(Value, &TTelorusX::get_RequestFreames);
-  }
-  STDMETHODIMP set_RequestFreames(VARIANT_BOOL Value) override {
-    return Put(226, facade_.set_RequestFreames(Value));
-  }
+  STDMETHODIMP get_RequestFreames(VARIANT_BOOL* Value) override { return Get(Value, &TTelorusX::get_RequestFreames); }
+  STDMETHODIMP set_RequestFreames(VARIANT_BOOL Value) override { return Put(226, facade_.set_RequestFreames(Value)); }
   STDMETHODIMP get_Stretch(VARIANT_BOOL* Value) override { return Get(Value, &TTelorusX::get_Stretch); }
   STDMETHODIMP set_Stretch(VARIANT_BOOL Value) override { return Put(227, facade_.set_Stretch(Value)); }
   STDMETHODIMP DisableAutoRange() override { return facade_.DisableAutoRange(); }
   STDMETHODIMP EnableAutoRange() override { return facade_.EnableAutoRange(); }
-  STDMETHODIMP get_DoubleBuffered(VARIANT_BOOL* Value) override {
-    return Get(Value, &TTelorusX::get_DoubleBuffered);
-  }
-  STDMETHODIMP set_DoubleBuffered(VARIANT_BOOL Value) override {
-    return Put(230, facade_.set_DoubleBuffered(Value));
-  }
+  STDMETHODIMP get_DoubleBuffered(VARIANT_BOOL* Value) override { return Get(Value, &TTelorusX::get_DoubleBuffered); }
+  STDMETHODIMP set_DoubleBuffered(VARIANT_BOOL Value) override { return Put(230, facade_.set_DoubleBuffered(Value)); }
   STDMETHODIMP get_AlignDisabled(VARIANT_BOOL* Value) override { return Get(Value, &TTelorusX::get_AlignDisabled); }
   STDMETHODIMP get_VisibleDockClientCount(long* Value) override {
     return Get(Value, &TTelorusX::get_VisibleDockClientCount);
@@ -160,9 +152,7 @@ class TelorusXObject final : public ITelorusX3,
   }
   STDMETHODIMP get_Visible(VARIANT_BOOL* Value) override { return Get(Value, &TTelorusX::get_Visible); }
   STDMETHODIMP set_Visible(VARIANT_BOOL Value) override { return Put(238, facade_.set_Visible(Value)); }
-  STDMETHODIMP SetSubComponent(VARIANT_BOOL IsSubComponent) override {
-    return facade_.SetSubComponent(IsSubComponent);
-  }
+  STDMETHODIMP SetSubComponent(VARIANT_BOOL IsSubComponent) override { return facade_.SetSubComponent(IsSubComponent); }
 
   // ITelorusX2's own members
   STDMETHODIMP get_Protocol(long* Value) override { return Get(Value, &TTelorusX::get_Protocol); }

@@ -64,8 +64,7 @@ class Writer {
     auto coclass = Create(kClassName, TKIND_COCLASS, kTelorusXGuid, kClassHelp, kVersionMinor,
                           TYPEFLAG_FCANCREATE | TYPEFLAG_FCONTROL);
     for (const Enumeration& e : Enumerations()) enums_.push_back(WriteEnum(e, kFirstVersionMinor));
-    auto iface2 =
-        Create(kInterface2Name, TKIND_INTERFACE, kITelorusX2Guid, kInterface2Help, kSecondVersionMinor, dual);
+    auto iface2 = Create(kInterface2Name, TKIND_INTERFACE, kITelorusX2Guid, kInterface2Help, kSecondVersionMinor, dual);
     auto events2 = Create(kEvents2Name, TKIND_DISPATCH, kITelorusXEvents2Guid, kEvents2Help, kSecondVersionMinor,
                           TYPEFLAG_FDISPATCHABLE);
     for (const Enumeration& e : Enumerations2()) enums2_.push_back(WriteEnum(e, kSecondVersionMinor));
@@ -183,8 +182,8 @@ class Writer {
 
   // `firstSlot`: the vtable slot of the first member, when the writer is
   // not to place them itself.
-  void WriteInterface(ComPtr<ICreateTypeInfo>& info, HREFTYPE base, std::span<const Member> members,
-                      const char* name, UINT firstSlot = 0) {
+  void WriteInterface(ComPtr<ICreateTypeInfo>& info, HREFTYPE base, std::span<const Member> members, const char* name,
+                      UINT firstSlot = 0) {
     Check(info->AddImplType(0, base), std::string(name) + " base");
     UINT index = 0;
     for (const Member& m : members) {

@@ -66,8 +66,8 @@ void RegisterServer() {
   ComPtr<ITypeLib> library;
   if (FAILED(LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.Out()))) throw std::runtime_error("type library");
   std::wstring directory = path.substr(0, path.find_last_of(L"\\/"));
-  if (FAILED(RegisterTypeLib(library.Get(), const_cast<LPOLESTR>(path.c_str()),
-                             const_cast<LPOLESTR>(directory.c_str()))))
+  if (FAILED(
+          RegisterTypeLib(library.Get(), const_cast<LPOLESTR>(path.c_str()), const_cast<LPOLESTR>(directory.c_str()))))
     throw std::runtime_error("type library registration");
 
   const std::wstring key = ClassKey();
@@ -78,8 +78,7 @@ void RegisterServer() {
   WriteKey(kProgId, kDescription);
   WriteKey(std::wstring(kProgId) + L"\\Clsid", Braced(CLSID_TelorusX).c_str());
   WriteKey(key + L"\\ProgID", kProgId);
-  WriteKey(key + L"\\Version",
-           (std::to_wstring(kVersionMajor) + L"." + std::to_wstring(kVersionMinor)).c_str());
+  WriteKey(key + L"\\Version", (std::to_wstring(kVersionMajor) + L"." + std::to_wstring(kVersionMinor)).c_str());
   WriteKey(key + L"\\TypeLib", Braced(LIBID_TelorusXControl).c_str());
   WriteKey(key + L"\\MiscStatus", L"0");
   WriteKey(key + L"\\MiscStatus\\1", std::to_wstring(kMiscStatus).c_str());
@@ -135,8 +134,10 @@ class ClassFactory final : public IClassFactory {
     return TelorusXObject::Create(riid, object);
   }
   STDMETHODIMP LockServer(BOOL lock) override {
-    if (lock) InterlockedIncrement(&ServerUsers());
-    else InterlockedDecrement(&ServerUsers());
+    if (lock)
+      InterlockedIncrement(&ServerUsers());
+    else
+      InterlockedDecrement(&ServerUsers());
     return S_OK;
   }
 };

@@ -14,9 +14,9 @@ std::uint16_t VirtualKeyOf(unsigned keyval);
 
 // What one key event is sent as.
 struct KeyTranslation {
-  bool deliver = false;       // false: the key stays local (AltGr itself)
+  bool deliver = false;  // false: the key stays local (AltGr itself)
   std::uint16_t virtualKey = 0;
-  std::uint32_t keysym = 0;   // non-zero: the character to send as it is
+  std::uint32_t keysym = 0;  // non-zero: the character to send as it is
 };
 
 // Decides how a key goes to the viewer, from the key's level-0 value in the

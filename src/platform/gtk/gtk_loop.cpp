@@ -29,9 +29,9 @@ gboolean Prepare(GSource* source, gint* timeout) {
   const int wait = s->loop->WaitSet(s->scratch);
   const std::vector<pollfd>& want = *s->scratch;
   std::vector<GPollFD>& polls = *s->polls;
-  const bool sameDescriptors = polls.size() == want.size() &&
-                               std::equal(polls.begin(), polls.end(), want.begin(),
-                                          [](const GPollFD& p, const pollfd& w) { return p.fd == w.fd; });
+  const bool sameDescriptors =
+      polls.size() == want.size() && std::equal(polls.begin(), polls.end(), want.begin(),
+                                                [](const GPollFD& p, const pollfd& w) { return p.fd == w.fd; });
   if (sameDescriptors) {
     // GLib reads the events from the records at every poll: changing them
     // in place is enough. Adding or removing a record wakes the context

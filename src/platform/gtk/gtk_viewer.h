@@ -142,8 +142,7 @@ class ViewerWidget : public Window {
   // Notes that the paint under way put the picture on `area`.
   void Cover(Rect area);
   static void StrokeOutline(cairo_t* cr, Rect area);
-  bool ScaleInto(const Surface& surface, Rect source, Rect dest, Rect target, std::uint32_t* out,
-                 int outStride) const;
+  bool ScaleInto(const Surface& surface, Rect source, Rect dest, Rect target, std::uint32_t* out, int outStride) const;
   void EnterDirectMode();
   // An image shared with the X server of at least width x height, free to
   // be written; null when none can be had.
@@ -161,7 +160,7 @@ class ViewerWidget : public Window {
   // While it runs: where the picture went, and the outline to draw last.
   cairo_region_t* covered_ = nullptr;
   Rect outline_;
-  Rect paintExtents_;  // what the paint under way may change
+  Rect paintExtents_;                  // what the paint under way may change
   std::vector<std::uint32_t> scaled_;  // the scaled part of a stretched paint
   bool direct_ = false;                // painted straight to an X window of its own
   cairo_surface_t* staging_ = nullptr;
@@ -207,7 +206,7 @@ class ClipboardText : public Clipboard {
   std::string Text() override;
   void SetText(const std::string& text) override;
 
- struct State;
+  struct State;
 
  private:
   static void OnOwnerChange(GtkClipboard* clipboard, GdkEvent* event, gpointer state);

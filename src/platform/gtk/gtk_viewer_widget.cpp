@@ -17,16 +17,15 @@
 namespace telorus::platform::gtk {
 namespace {
 
-constexpr int kLineStep = 16;  // pixels per click on a scroll bar arrow
-constexpr int kTile = 64;      // device pixels on a side of an invalidation tile
+constexpr int kLineStep = 16;     // pixels per click on a scroll bar arrow
+constexpr int kTile = 64;         // device pixels on a side of an invalidation tile
 constexpr int kMinStaging = 256;  // pixels on a side of the smallest staging image
 
 // A cairo image over the surface's memory, which cairo reads in place (the
 // surface's 0x00RRGGBB words are cairo's RGB24). Null for memory cairo
 // cannot take (a bottom-up stride).
 cairo_surface_t* ImageOf(const Surface& surface) {
-  if (surface.Width() <= 0 || surface.Height() <= 0 || surface.Stride() <= 0 ||
-      surface.Stride() % 4 != 0)
+  if (surface.Width() <= 0 || surface.Height() <= 0 || surface.Stride() <= 0 || surface.Stride() % 4 != 0)
     return nullptr;
   auto* data = reinterpret_cast<unsigned char*>(const_cast<std::uint32_t*>(surface.Pixels()));
   cairo_surface_t* image = cairo_image_surface_create_for_data(data, CAIRO_FORMAT_RGB24, surface.Width(),
@@ -134,9 +133,7 @@ int ViewerWidget::Thickness(const Bar& bar) const {
 
 // The client extents follow from the bars this object shows, not from the
 // allocation GTK hands out later: the viewer asks right after changing them.
-int ViewerWidget::ClientWidth() const {
-  return std::max(0, Width() - (vertical_.shown ? Thickness(vertical_) : 0));
-}
+int ViewerWidget::ClientWidth() const { return std::max(0, Width() - (vertical_.shown ? Thickness(vertical_) : 0)); }
 
 int ViewerWidget::ClientHeight() const {
   return std::max(0, Height() - (horizontal_.shown ? Thickness(horizontal_) : 0));
@@ -257,8 +254,8 @@ gboolean ViewerWidget::OnDraw(GtkWidget*, cairo_t* cr, gpointer data) {
   self->Deliver(paint);
   self->cr_ = nullptr;
   const Rect& e = self->paintExtents_;
-  const cairo_rectangle_int_t extents{static_cast<int>(e.left), static_cast<int>(e.top),
-                                      static_cast<int>(e.Width()), static_cast<int>(e.Height())};
+  const cairo_rectangle_int_t extents{static_cast<int>(e.left), static_cast<int>(e.top), static_cast<int>(e.Width()),
+                                      static_cast<int>(e.Height())};
   cairo_region_t* bare = cairo_region_create_rectangle(&extents);
   cairo_region_subtract(bare, self->covered_);
   cairo_region_destroy(self->covered_);
@@ -371,8 +368,7 @@ bool ViewerWidget::StretchFromSurface(const Surface& surface, Rect source, Rect 
   // Only what this paint can show is scaled.
   target = Intersect(target, paintExtents_);
   if (target.Empty()) return true;
-  if (surface.Width() <= 0 || surface.Height() <= 0 || surface.Stride() <= 0 || surface.Stride() % 4 != 0)
-    return false;
+  if (surface.Width() <= 0 || surface.Height() <= 0 || surface.Stride() <= 0 || surface.Stride() % 4 != 0) return false;
   const double sx = static_cast<double>(source.Width()) / static_cast<double>(dest.Width());
   const double sy = static_cast<double>(source.Height()) / static_cast<double>(dest.Height());
   if (cairo_surface_t* shared = SharedImageOf(surface);
@@ -388,8 +384,7 @@ bool ViewerWidget::StretchFromSurface(const Surface& surface, Rect source, Rect 
     image = Staging(width, height);
     if (!image) return false;
     cairo_surface_reference(image);
-    if (!ScaleInto(surface, source, dest, target,
-                   reinterpret_cast<std::uint32_t*>(cairo_image_surface_get_data(image)),
+    if (!ScaleInto(surface, source, dest, target, reinterpret_cast<std::uint32_t*>(cairo_image_surface_get_data(image)),
                    cairo_image_surface_get_stride(image))) {
       cairo_surface_destroy(image);
       return false;
@@ -516,11 +511,10 @@ Surface ViewerWidget::CreateSurface(int width, int height) {
   GdkWindow* window = gtk_widget_get_window(area_);
   if (!direct_ || !window || width <= 0 || height <= 0) return CreateBitmapSurface(width, height);
   cairo_surface_t* image = gdk_window_create_similar_image_surface(window, CAIRO_FORMAT_RGB24, width, height, 1);
-  const bool usable = image && cairo_surface_status(image) == CAIRO_STATUS_SUCCESS &&
-                      cairo_surface_get_device(image) != nullptr &&
-                      cairo_image_surface_get_format(image) == CAIRO_FORMAT_RGB24 &&
-                      cairo_image_surface_get_data(image) != nullptr &&
-                      cairo_image_surface_get_stride(image) >= width * 4;
+  const bool usable =
+      image && cairo_surface_status(image) == CAIRO_STATUS_SUCCESS && cairo_surface_get_device(image) != nullptr &&
+      cairo_image_surface_get_format(image) == CAIRO_FORMAT_RGB24 && cairo_image_surface_get_data(image) != nullptr &&
+      cairo_image_surface_get_stride(image) >= width * 4;
   if (!usable) {
     if (image) cairo_surface_destroy(image);
     return CreateBitmapSurface(width, height);
@@ -547,8 +541,8 @@ void ViewerWidget::PaintImage(cairo_surface_t* image, double x, double y, Rect a
   cairo_save(cr_);
   cairo_set_source_surface(cr_, image, x, y);
   cairo_set_operator(cr_, CAIRO_OPERATOR_SOURCE);
-  cairo_rectangle(cr_, static_cast<double>(area.left), static_cast<double>(area.top),
-                  static_cast<double>(area.Width()), static_cast<double>(area.Height()));
+  cairo_rectangle(cr_, static_cast<double>(area.left), static_cast<double>(area.top), static_cast<double>(area.Width()),
+                  static_cast<double>(area.Height()));
   cairo_fill(cr_);
   cairo_restore(cr_);
 }
@@ -570,8 +564,8 @@ void ViewerWidget::PaintScaled(cairo_surface_t* image, Rect source, Rect dest, R
   cairo_save(cr_);
   cairo_set_source(cr_, pattern);
   cairo_set_operator(cr_, CAIRO_OPERATOR_SOURCE);
-  cairo_rectangle(cr_, static_cast<double>(area.left), static_cast<double>(area.top),
-                  static_cast<double>(area.Width()), static_cast<double>(area.Height()));
+  cairo_rectangle(cr_, static_cast<double>(area.left), static_cast<double>(area.top), static_cast<double>(area.Width()),
+                  static_cast<double>(area.Height()));
   cairo_fill(cr_);
   cairo_restore(cr_);
   cairo_pattern_destroy(pattern);
@@ -679,8 +673,8 @@ void ViewerWidget::HandleKey(GdkEventKey* event, bool down) {
     pressed_.erase(held);
   } else {
     guint base = 0, level = 0;
-    gdk_keymap_translate_keyboard_state(keymap, event->hardware_keycode, static_cast<GdkModifierType>(0),
-                                        event->group, &base, nullptr, nullptr, nullptr);
+    gdk_keymap_translate_keyboard_state(keymap, event->hardware_keycode, static_cast<GdkModifierType>(0), event->group,
+                                        &base, nullptr, nullptr, nullptr);
     gdk_keymap_translate_keyboard_state(keymap, event->hardware_keycode,
                                         static_cast<GdkModifierType>(event->state & (GDK_SHIFT_MASK | GDK_LOCK_MASK)),
                                         event->group, &level, nullptr, nullptr, nullptr);
@@ -775,10 +769,9 @@ gboolean ViewerWidget::OnButton(GtkWidget*, GdkEventButton* event, gpointer data
 gboolean ViewerWidget::OnMotion(GtkWidget*, GdkEventMotion* event, gpointer data) {
   auto* self = static_cast<ViewerWidget*>(data);
   const int s = self->Scale();
-  WindowMessage m = WindowMessage::Mouse(WindowMessageKind::MouseMove,
-                                         static_cast<std::int32_t>(std::floor(event->x * s)),
-                                         static_cast<std::int32_t>(std::floor(event->y * s)),
-                                         self->MouseFlags(event->state));
+  WindowMessage m =
+      WindowMessage::Mouse(WindowMessageKind::MouseMove, static_cast<std::int32_t>(std::floor(event->x * s)),
+                           static_cast<std::int32_t>(std::floor(event->y * s)), self->MouseFlags(event->state));
   self->Deliver(m);
   return TRUE;
 }

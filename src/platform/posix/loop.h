@@ -33,13 +33,13 @@ struct Record {
 struct SocketState {
   int type = 0;  // SOCK_STREAM, SOCK_DGRAM, SOCK_RAW
   bool listening = false;
-  bool connecting = false;  // non-blocking connect under way
-  bool connected = false;   // stream: connect completed or accepted
+  bool connecting = false;       // non-blocking connect under way
+  bool connected = false;        // stream: connect completed or accepted
   int deferredConnectError = 0;  // a connect that failed at once, reported later as a record
   bool hasDeferredConnect = false;
   bool sendShutdown = false;
-  bool eof = false;        // the peer's end of stream has been read or seen
-  bool finished = false;   // close reported and nothing more can be reported
+  bool eof = false;       // the peer's end of stream has been read or seen
+  bool finished = false;  // close reported and nothing more can be reported
   // Registration (WSAAsyncSelect).
   Loop* loop = nullptr;
   WindowId target = 0;
@@ -102,8 +102,7 @@ class Loop {
   // which the foreign loop may paint and take input. True if a quit record
   // was taken.
   bool PumpSlice();
-  bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout,
-                bool* quitSeen);
+  bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout, bool* quitSeen);
   LoopCounts Counts();
 
  private:

@@ -145,9 +145,7 @@ void Loop::SetTimer(WindowId target, std::uintptr_t id, unsigned intervalMs) {
 
 void Loop::KillTimer(WindowId target, std::uintptr_t id) {
   std::erase_if(timers_, [&](const Timer& t) { return t.target == target && t.id == id; });
-  Purge([&](const Record& r) {
-    return r.isTimer && r.message.target == target && r.timerId == id;
-  });
+  Purge([&](const Record& r) { return r.isTimer && r.message.target == target && r.timerId == id; });
 }
 
 void Loop::Purge(const std::function<bool(const Record&)>& match) {
@@ -403,7 +401,7 @@ bool Loop::PopRecord(Record* out) {
 
 void Loop::Deliver(Record& record) {
   auto it = handlers_.find(record.message.target);
-  if (it == handlers_.end()) return;  // receiver destroyed: the record is stale
+  if (it == handlers_.end()) return;                     // receiver destroyed: the record is stale
   std::shared_ptr<MessageHandler> handler = it->second;  // may be removed by the call
   if (record.isTimer) {
     for (auto& t : timers_)
@@ -435,8 +433,7 @@ bool Loop::PumpPending() {
   return quit;
 }
 
-bool Loop::RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout,
-                    bool* quitSeen) {
+bool Loop::RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout, bool* quitSeen) {
   auto deadline = Clock::now() + timeout;
   for (;;) {
     if (done()) return true;

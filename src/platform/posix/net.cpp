@@ -86,10 +86,12 @@ int ErrorFromErrno(int e) {
     case 0: return 0;
     case EINTR: return 10004;
     case EBADF: return 10009;
-    case EACCES: case EPERM: return 10013;
+    case EACCES:
+    case EPERM: return 10013;
     case EFAULT: return 10014;
     case EINVAL: return 10022;
-    case EMFILE: case ENFILE: return 10024;
+    case EMFILE:
+    case ENFILE: return 10024;
     case EAGAIN: return 10035;  // EWOULDBLOCK is the same number on Linux
     case EINPROGRESS: return 10036;
     case EALREADY: return 10037;
@@ -109,8 +111,10 @@ int ErrorFromErrno(int e) {
     case ENETUNREACH: return 10051;
     case ENETRESET: return 10052;
     case ECONNABORTED: return 10053;
-    case ECONNRESET: case EPIPE: return 10054;
-    case ENOBUFS: case ENOMEM: return 10055;
+    case ECONNRESET:
+    case EPIPE: return 10054;
+    case ENOBUFS:
+    case ENOMEM: return 10055;
     case EISCONN: return 10056;
     case ENOTCONN: return 10057;
     case ESHUTDOWN: return 10058;
@@ -206,8 +210,7 @@ int CloseSocket(SocketHandle s) {
   // next socket that the kernel gives the same number: drop them now.
   if (loop && target) {
     loop->Purge([&](const posix::Record& r) {
-      return r.message.target == target && r.message.msg == msg &&
-             r.message.wParam == static_cast<std::uintptr_t>(s);
+      return r.message.target == target && r.message.msg == msg && r.message.wParam == static_cast<std::uintptr_t>(s);
     });
   }
   if (::close(Fd(s)) != 0) return FailErrno();

@@ -84,8 +84,8 @@ std::size_t RegisteredSocketsOfThisThread() { return tSockets; }
 
 Notifier::Notifier(MessageHandler handler) {
   if (!EnsureClass()) return;
-  HWND hwnd = CreateWindowExA(0, kClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                              GetModuleHandleA(nullptr), nullptr);
+  HWND hwnd =
+      CreateWindowExA(0, kClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, GetModuleHandleA(nullptr), nullptr);
   if (!hwnd) return;
   SetWindowLongPtrA(hwnd, GWLP_USERDATA,
                     reinterpret_cast<LONG_PTR>(new HandlerBox(std::make_shared<MessageHandler>(std::move(handler)))));

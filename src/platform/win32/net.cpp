@@ -118,7 +118,7 @@ namespace telorus::platform::net {
 using win32::Entry;
 
 // Each wrapper binds its entry point on first use into a slot of its own.
-#define TELORUS_WSOCK(fn) \
+#define TELORUS_WSOCK(fn)                    \
   static decltype(&::fn) fn##Slot = nullptr; \
   auto* fn##Call = Entry(#fn, fn##Slot)
 
@@ -295,8 +295,8 @@ int SendTo(SocketHandle s, const void* data, int length, int flags, const SockAd
   if (!Ready()) return -1;
   sockaddr_in sa = ToSys(to);
   TELORUS_WSOCK(sendto);
-  const int n = sendtoCall(Sys(s), static_cast<const char*>(data), length, flags, reinterpret_cast<sockaddr*>(&sa),
-                           sizeof sa);
+  const int n =
+      sendtoCall(Sys(s), static_cast<const char*>(data), length, flags, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
   return n == SOCKET_ERROR ? FailFromLibrary() : n;
 }
 

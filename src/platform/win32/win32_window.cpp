@@ -52,8 +52,8 @@ Win32Window::Win32Window(HWND parent, int x, int y, int width, int height) {
   const DWORD style = parent ? WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_CLIPSIBLINGS : WS_POPUP | WS_VISIBLE;
   background_ = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
   cursor_ = LoadCursor(nullptr, IDC_ARROW);
-  hwnd_ = CreateWindowExA(0, kClassName, "", style, x, y, width, height, parent, nullptr, GetModuleHandleA(nullptr),
-                          this);
+  hwnd_ =
+      CreateWindowExA(0, kClassName, "", style, x, y, width, height, parent, nullptr, GetModuleHandleA(nullptr), this);
   memoryDc_ = CreateCompatibleDC(nullptr);
 }
 
@@ -109,8 +109,8 @@ LRESULT Win32Window::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     case WM_SETFOCUS:
     case WM_KILLFOCUS: {
-      WindowMessage focus = WindowMessage::Of(msg == WM_SETFOCUS ? WindowMessageKind::SetFocus
-                                                                 : WindowMessageKind::KillFocus);
+      WindowMessage focus =
+          WindowMessage::Of(msg == WM_SETFOCUS ? WindowMessageKind::SetFocus : WindowMessageKind::KillFocus);
       Deliver(focus);
       return 0;
     }
@@ -171,8 +171,8 @@ void Win32Window::MouseMessage(WindowMessageKind kind, MouseButtonKind button, W
   // it still reaches the server.
   if (kind == WindowMessageKind::ButtonDown || kind == WindowMessageKind::DoubleClick) SetCapture(hwnd_);
   if (kind == WindowMessageKind::ButtonUp && (flags & (kMkLButton | kMkRButton | kMkMButton)) == 0) ReleaseCapture();
-  WindowMessage m = WindowMessage::Mouse(kind, static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)),
-                                         flags, button);
+  WindowMessage m =
+      WindowMessage::Mouse(kind, static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)), flags, button);
   Deliver(m);
 }
 
@@ -344,8 +344,8 @@ bool Win32Window::StretchFromSurface(const Surface& surface, Rect source, Rect d
   }
   if (HDC scratchDc = scratch_.NativeBitmap() ? CreateCompatibleDC(dc) : nullptr) {
     GdiFlush();  // GDI is done with the scratch bitmap before its memory is written
-    ScaleAreaAverage(surface, source, scratch_.View(), {dest.left - cl, dest.top - ct, dest.right - cl, dest.bottom - ct},
-                     {0, 0, cw, ch});
+    ScaleAreaAverage(surface, source, scratch_.View(),
+                     {dest.left - cl, dest.top - ct, dest.right - cl, dest.bottom - ct}, {0, 0, cw, ch});
     // Only what the scaled picture covers inside the clip goes to the window.
     const int left = std::max(cl, dx), top = std::max(ct, dy);
     const int right = std::min(cr, dx + dw), bottom = std::min(cb, dy + dh);
