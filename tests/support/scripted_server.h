@@ -8,6 +8,7 @@
 // including the byte-by-byte and random splits real networks produce.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -63,7 +64,9 @@ class ScriptedServer {
   Chunking chunking_;
   std::uint32_t seed_;
   int listenFd_ = -1;
-  int clientFd_ = -1;
+  // Written by the server thread when the client connects, read by the
+  // destructor to shut the connection down under it.
+  std::atomic<int> clientFd_{-1};
   std::uint16_t port_ = 0;
   std::vector<Step> steps_;
   std::thread thread_;
