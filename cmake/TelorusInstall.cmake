@@ -96,32 +96,39 @@ if(TELORUS_WITH_GTK)
   install(FILES ${PROJECT_BINARY_DIR}/telorus-gtk.pc DESTINATION ${pc_dir} COMPONENT dev)
 endif()
 
-# A man page from packaging/, installed compressed (gzip -9n: the same bytes
-# on every build).
-function(telorus_install_man_page page component)
-  set(out ${PROJECT_BINARY_DIR}/packaging/${page}.gz)
+# packaging/NAME compressed into the build's packaging/NAME.gz (gzip -9n:
+# the same bytes on every build); its path in OUT. Configuring again follows
+# an edit of the source.
+function(telorus_gzip_packaging_file name out)
+  set(gz ${PROJECT_BINARY_DIR}/packaging/${name}.gz)
   file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/packaging)
-  execute_process(COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/packaging/${page} OUTPUT_FILE ${out}
-                  RESULT_VARIABLE failed)
+  execute_process(COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/packaging/${name} OUTPUT_FILE ${gz} RESULT_VARIABLE failed)
   if(failed)
-    message(FATAL_ERROR "gzip failed on packaging/${page}")
+    message(FATAL_ERROR "gzip failed on packaging/${name}")
   endif()
   set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-               ${PROJECT_SOURCE_DIR}/packaging/${page})
-  install(FILES ${out} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})
+               ${PROJECT_SOURCE_DIR}/packaging/${name})
+  set(${out} ${gz} PARENT_SCOPE)
+endfunction()
+
+# A man page from packaging/, installed compressed.
+function(telorus_install_man_page page component)
+  telorus_gzip_packaging_file(${page} gz)
+  install(FILES ${gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})
 endfunction()
 
 # The tools, found beside their libraries when these are shared.
 if(BUILD_SHARED_LIBS)
-  set_target_properties(telorus-snap telorus-nc PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+  foreach(tool telorus-snap telorus-nc telorus-viewer)
+    if(TARGET ${tool})
+      set_target_properties(${tool} PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+    endif()
+  endforeach()
 endif()
 install(TARGETS telorus-snap telorus-nc RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
 telorus_install_man_page(telorus-snap.1 tools)
 telorus_install_man_page(telorus-nc.1 tools)
 if(TARGET telorus-viewer)
-  if(BUILD_SHARED_LIBS)
-    set_target_properties(telorus-viewer PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
-  endif()
   install(TARGETS telorus-viewer RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT viewer)
   telorus_install_man_page(telorus-viewer.1 viewer)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/telorus-viewer.desktop

@@ -14,15 +14,7 @@ set(package_dev libtelorus-dev)
 
 # Each package carries the licence as its copyright file and a compressed
 # changelog, as Debian's policy asks.
-set(changelog_gz ${PROJECT_BINARY_DIR}/packaging/changelog.gz)
-file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/packaging)
-execute_process(COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/packaging/changelog OUTPUT_FILE ${changelog_gz}
-                RESULT_VARIABLE gzip_failed)
-if(gzip_failed)
-  message(FATAL_ERROR "gzip failed on packaging/changelog")
-endif()
-set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-             ${PROJECT_SOURCE_DIR}/packaging/changelog)
+telorus_gzip_packaging_file(changelog changelog_gz)
 foreach(component viewer tools dev)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${changelog_gz}
           DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package_${component}} COMPONENT ${component})

@@ -41,6 +41,13 @@ pids+=($!)
 for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/"$port") 2>/dev/null && break; sleep 0.1; done
 sleep 2  # x11vnc polls the screen: let it see the colour before the first client
 
+# A snapshot of that server must show its colour.
+expect_server_colour() {
+  local colour
+  colour=$(convert "$1" -format '%[hex:p{10,10}]' info:)
+  [ "$colour" = 336699 ] || fail "$2 shows #$colour, not the server's #336699"
+}
+
 # The example's window goes on the same display; it ends after its first picture.
 run_example() {
   local what=$1 binary=$2
@@ -79,8 +86,7 @@ for lib in "$shared"/lib/libtelorus-*.so; do
 done
 "$shared/bin/telorus-snap" 127.0.0.1:"$port" -o "$work/shared.png" 2>/dev/null ||
   fail "telorus-snap from the shared install failed"
-colour=$(convert "$work/shared.png" -format '%[hex:p{10,10}]' info:)
-[ "$colour" = 336699 ] || fail "telorus-snap from the shared install shows #$colour, not the server's #336699"
+expect_server_colour "$work/shared.png" "telorus-snap from the shared install"
 
 echo "== the example outside the tree"
 quiet cmake -S examples/gtk-embed -B "$work/ex-cmake" -G Ninja -DCMAKE_PREFIX_PATH="$static"
@@ -156,8 +162,7 @@ chroot "$root" /bin/sh -c 'apt-get update -qq && DEBIAN_FRONTEND=noninteractive 
   { tail -20 "$work/apt.log"; fail "apt-get install of the packages failed"; }
 chroot "$root" telorus-viewer --version
 chroot "$root" telorus-snap 127.0.0.1:"$port" -o /tmp/screen.png 2>/dev/null || fail "telorus-snap failed in the root"
-colour=$(convert "$root/tmp/screen.png" -format '%[hex:p{10,10}]' info:)
-[ "$colour" = 336699 ] || fail "the picture telorus-snap wrote in the root shows #$colour, not the server's #336699"
+expect_server_colour "$root/tmp/screen.png" "telorus-snap in the root"
 # The viewer stays up showing the server until it is stopped.
 set +e
 DISPLAY=$display timeout 8 chroot "$root" telorus-viewer 127.0.0.1:"$port" >"$work/viewer.log" 2>&1
